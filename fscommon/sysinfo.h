@@ -1,0 +1,24 @@
+// Small process and system queries that differ between platforms.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+namespace sysinfo {
+
+uint32_t currentProcessId();
+uint64_t currentThreadId();
+// Milliseconds from a monotonic clock (GetTickCount / CLOCK_MONOTONIC), wrapping at 2^32.
+uint32_t tickCount();
+// Broken-down local time of t.
+void localTime(std::time_t t, std::tm* out);
+// The environment variable as wide text, or nothing when it is not set.
+std::optional<std::wstring> getEnv(const wchar_t* name);
+// The calling thread's last platform error as a Win32 number (errno mapped on Linux).
+uint32_t lastError();
+// The platform's text for an error number from lastError (without trailing newline).
+std::string errorText(uint32_t code);
+
+}  // namespace sysinfo
