@@ -1,0 +1,27 @@
+// Path helpers: absolute paths and the split of a path into its ancestors.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "monitoredpath.h"
+#include "rklog.h"
+
+class PathHelper {
+  public:
+    PathHelper() : log_(getRkLogFs()) {}
+
+    // The absolute form of path (Windows: the runtime's full-path function; Linux: joined with
+    // the current directory and "." / ".." folded, links not resolved). Nothing when path is
+    // null, not shorter than platform::kMaxPath, or cannot be resolved within that limit.
+    static std::optional<std::wstring> realPath(const wchar_t* path);
+
+    // Appends path and each of its ancestors up to the root to ancestors, and the last
+    // component of each to names; the root goes to both. C:\A\B gives C:\A\B, C:\A, C:\ and
+    // B, A, C:\. Every entry carries the recursive flag of path.
+    static void splitPath(const MonitoredPath& path, MonitoredPathList& ancestors,
+                          MonitoredPathList& names);
+
+  private:
+    RkLogWrapper* log_;
+};
