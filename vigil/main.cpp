@@ -1,0 +1,5 @@
+#include "vigil.h"
+
+int main(int argc, char** argv) {
+    return vigilMain(argc, argv);
+}
