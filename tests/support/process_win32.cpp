@@ -1,0 +1,99 @@
+#include <windows.h>
+
+#include "testsupport.h"
+
+namespace testsupport {
+
+namespace {
+
+// Quotes one argument as CommandLineToArgvW and the C runtime read it back.
+std::wstring quote(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos)
+        return arg;
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        if (c == L'"') {
+            out.append(backslashes * 2 + 1, L'\\');
+        } else {
+            out.append(backslashes, L'\\');
+        }
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    out += L'"';
+    return out;
+}
+
+}  // namespace
+
+struct Child::Impl {
+    PROCESS_INFORMATION pi{};
+};
+
+Child::Child(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+Child::~Child() {
+    if (WaitForSingleObject(impl_->pi.hProcess, 0) != WAIT_OBJECT_0)
+        kill();
+    CloseHandle(impl_->pi.hThread);
+    CloseHandle(impl_->pi.hProcess);
+}
+
+std::unique_ptr<Child> Child::start(const std::wstring& program,
+                                    const std::vector<std::wstring>& args) {
+    std::wstring cmd = quote(program);
+    for (const auto& a : args)
+        cmd += L" " + quote(a);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    auto impl = std::make_unique<Impl>();
+    if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &impl->pi)) {
+        return nullptr;
+    }
+    return std::unique_ptr<Child>(new Child(std::move(impl)));
+}
+
+int Child::wait(unsigned timeoutMs) {
+    if (WaitForSingleObject(impl_->pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(impl_->pi.hProcess, &code);
+    return static_cast<int>(code);
+}
+
+void Child::kill() {
+    TerminateProcess(impl_->pi.hProcess, 137);
+    WaitForSingleObject(impl_->pi.hProcess, INFINITE);
+}
+
+bool Child::terminateGently() {
+    return false;
+}
+
+uint32_t Child::pid() const {
+    return impl_->pi.dwProcessId;
+}
+
+bool Child::endedBySignal() const {
+    return false;
+}
+
+std::wstring programPath(const wchar_t* baseName) {
+    wchar_t buf[MAX_PATH * 4];
+    DWORD n = GetModuleFileNameW(nullptr, buf, static_cast<DWORD>(std::size(buf)));
+    std::wstring self(buf, n);
+    return self.substr(0, self.find_last_of(L"\\/") + 1) + baseName + L".exe";
+}
+
+void setEnv(const wchar_t* name, const wchar_t* value) {
+    SetEnvironmentVariableW(name, value);
+}
+
+}  // namespace testsupport

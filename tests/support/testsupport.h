@@ -1,0 +1,72 @@
+// Helpers shared by the tests: temporary directories, files, environment, child processes and
+// polling for an expected state.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A fresh directory that is removed with everything in it when the object goes.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::wstring wide() const { return path_.wstring(); }
+
+  private:
+    std::filesystem::path path_;
+};
+
+std::vector<uint8_t> readBytes(const std::filesystem::path& path);
+std::string readText(const std::filesystem::path& path);
+void writeText(const std::filesystem::path& path, const std::string& text);
+
+// Sets (or with null, removes) an environment variable of this process, which children inherit.
+void setEnv(const wchar_t* name, const wchar_t* value);
+
+// Polls predicate every few milliseconds until it holds or timeoutMs passed.
+bool pollUntil(const std::function<bool()>& predicate, unsigned timeoutMs = 30000);
+
+// Full path of a program built into the same folder as the running test.
+std::wstring programPath(const wchar_t* baseName);
+
+// A unique text for names of files, directories and named objects.
+std::wstring uniqueName(const wchar_t* prefix);
+
+// A child process.
+class Child {
+  public:
+    // Starts program with the arguments (not including the program name). Null when it failed.
+    static std::unique_ptr<Child> start(const std::wstring& program,
+                                        const std::vector<std::wstring>& args);
+    ~Child();
+    // Exit code, or -1 when the child did not end within timeoutMs.
+    int wait(unsigned timeoutMs = 60000);
+    // Ends the child at once (SIGKILL / TerminateProcess) and reaps it.
+    void kill();
+    // Sends the console-control signal of the platform (Linux: SIGTERM); false if unsupported.
+    bool terminateGently();
+    uint32_t pid() const;
+    // True when the child ended because of a signal (Linux) — false on Windows.
+    bool endedBySignal() const;
+
+    struct Impl;
+
+  private:
+    explicit Child(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// Runs program to its end; the exit code, or -1 on time-out.
+int run(const std::wstring& program, const std::vector<std::wstring>& args,
+        unsigned timeoutMs = 60000);
+
+}  // namespace testsupport
