@@ -38,6 +38,7 @@ class PatternSet {
     // zero-terminated at length.
     bool matches(const wchar_t* s, size_t length) const;
     bool matches(const wchar_t* s) const;
+    bool matches(const std::wstring& s) const { return matches(s.c_str(), s.size()); }
 
     uint32_t kinds() const { return kinds_; }
     bool isBuilt() const { return built_; }
