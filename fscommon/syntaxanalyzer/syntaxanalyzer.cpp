@@ -46,6 +46,15 @@ bool isOperator(const SyntaxToken& token, int8_t kind, std::initializer_list<int
     return false;
 }
 
+// The right operand's value of a binary rule. Values carry two inline buffers of 128 units and
+// the rules recurse for every parenthesis, so they live on the heap, made when the rule reads
+// its first operator: a parse happens once per criteria, the stack is what must stay small.
+SyntaxValue& operandValue(std::unique_ptr<SyntaxValue>& holder) {
+    if (!holder)
+        holder = std::make_unique<SyntaxValue>();
+    return *holder;
+}
+
 // Counts a recursive operand in and out of the nesting depth.
 class NestingLevel {
   public:
@@ -113,9 +122,9 @@ void SyntaxAnalyzer::clearKeyHint() {
     keyHint_.number = 0;
 }
 
-bool SyntaxAnalyzer::attach(const char* rule, NodeHolder& holder, NodeHolder right,
-                            const SyntaxToken& op) {
-    if (combineNodes(holder, std::move(right), op) <= syntax::kMaxTreeHeight)
+bool SyntaxAnalyzer::attach(const char* rule, NodeHolder& holder, NodeHolder right, Operator op) {
+    if (combineNodes(holder, std::move(right), SyntaxToken(op.kind, op.code)) <=
+        syntax::kMaxTreeHeight)
         return true;
     LOG_TRACE_AS(log_, rule,
                  "SyntaxAnalyzer::%s - expression deeper than %d levels, cannot parse\n", rule,
@@ -156,14 +165,15 @@ void SyntaxAnalyzer::bExpression(SyntaxValue& result, NodeHolder& holder) {
         return;
     const bool hintEmptyOnEntry = !keyHint_.hasName();
     bTerm(result, holder);
-    SyntaxValue right;
+    std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
         const SyntaxToken& token = lexer_.next();
         if (!isOperator(token, tokLogicalOp, {OpOr})) {
             lexer_.unget();
             return;
         }
-        const SyntaxToken op(token.kind, token.value);
+        const Operator op{token.kind, token.value};
+        SyntaxValue& right = operandValue(rightValue);
         // A hint found in either operand of "||" does not hold for every matching record.
         keyHintUsable_ = false;
         ++orDepth_;
@@ -191,14 +201,15 @@ void SyntaxAnalyzer::bTerm(SyntaxValue& result, NodeHolder& holder) {
     if (failed_)
         return;
     relation(result, holder);
-    SyntaxValue right;
+    std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
         const SyntaxToken& token = lexer_.next();
         if (!isOperator(token, tokLogicalOp, {OpAnd})) {
             lexer_.unget();
             return;
         }
-        const SyntaxToken op(token.kind, token.value);
+        const Operator op{token.kind, token.value};
+        SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         relation(right, rightTree);
         // Outside any "||" the conjunction constrains every match again.
@@ -222,14 +233,15 @@ void SyntaxAnalyzer::relation(SyntaxValue& result, NodeHolder& holder) {
         return;
     const bool hintEmptyOnEntry = !keyHint_.hasName();
     expression(result, holder);
-    SyntaxValue right;
+    std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
         const SyntaxToken& token = lexer_.next();
         if (token.kind != tokRelOp) {
             lexer_.unget();
             return;
         }
-        const SyntaxToken op(token.kind, token.value);
+        const Operator op{token.kind, token.value};
+        SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         expression(right, rightTree);
         if (failed_)
@@ -244,10 +256,10 @@ void SyntaxAnalyzer::relation(SyntaxValue& result, NodeHolder& holder) {
         // truth value is itself compared (as in "([A]==1)==0").
         if (hintEmptyOnEntry)
             clearKeyHint();
-        if (op.value == OpRelEq)
+        if (op.code == OpRelEq)
             offerKeyHint(result, right);
         int64_t outcome = 0;
-        if (!syntax::compareValues(op.value, result, right, caseSensitive_, outcome)) {
+        if (!syntax::compareValues(op.code, result, right, caseSensitive_, outcome)) {
             PARSE_FAIL("SyntaxAnalyzer::relation - OpRelXXX unknown!\n");
             return;
         }
@@ -264,14 +276,15 @@ void SyntaxAnalyzer::expression(SyntaxValue& result, NodeHolder& holder) {
         return;
     const bool hintEmptyOnEntry = !keyHint_.hasName();
     term(result, holder);
-    SyntaxValue right;
+    std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
         const SyntaxToken& token = lexer_.next();
         if (!isOperator(token, tokArithOp, {OpAdd, OpSub, OpBitOr})) {
             lexer_.unget();
             return;
         }
-        const SyntaxToken op(token.kind, token.value);
+        const Operator op{token.kind, token.value};
+        SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         term(right, rightTree);
         if (failed_)
@@ -282,9 +295,9 @@ void SyntaxAnalyzer::expression(SyntaxValue& result, NodeHolder& holder) {
                 "NUMERIC\n");
             return;
         }
-        if (result.type == SyntaxValue::STRING && op.value != OpAdd) {
+        if (result.type == SyntaxValue::STRING && op.code != OpAdd) {
             PARSE_FAIL("SyntaxAnalyzer::expression - operator '%s' not permitted on string type\n",
-                       op.value == OpSub ? "-" : "|");
+                       op.code == OpSub ? "-" : "|");
             return;
         }
         if (!attach(__func__, holder, std::move(rightTree), op))
@@ -302,7 +315,7 @@ void SyntaxAnalyzer::expression(SyntaxValue& result, NodeHolder& holder) {
             result.markComputed();
         } else {
             int64_t n = 0;
-            if (!syntax::applyArithmetic(op.value, result.number, right.number, n)) {
+            if (!syntax::applyArithmetic(op.code, result.number, right.number, n)) {
                 PARSE_FAIL("SyntaxAnalyzer::expression - OpXXX unknown!\n");
                 return;
             }
@@ -317,14 +330,15 @@ void SyntaxAnalyzer::term(SyntaxValue& result, NodeHolder& holder) {
         return;
     const bool hintEmptyOnEntry = !keyHint_.hasName();
     factor(result, holder);
-    SyntaxValue right;
+    std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
         const SyntaxToken& token = lexer_.next();
         if (!isOperator(token, tokArithOp, {OpMul, OpDiv, OpBitAnd})) {
             lexer_.unget();
             return;
         }
-        const SyntaxToken op(token.kind, token.value);
+        const Operator op{token.kind, token.value};
+        SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         factor(right, rightTree);
         if (failed_)
@@ -338,7 +352,7 @@ void SyntaxAnalyzer::term(SyntaxValue& result, NodeHolder& holder) {
         if (hintEmptyOnEntry)
             clearKeyHint();
         int64_t n = 0;
-        if (!syntax::applyArithmetic(op.value, result.number, right.number, n)) {
+        if (!syntax::applyArithmetic(op.code, result.number, right.number, n)) {
             PARSE_FAIL("SyntaxAnalyzer::term - OpXXX unknown!\n");
             return;
         }
@@ -450,7 +464,7 @@ void SyntaxAnalyzer::unary(SyntaxValue& result, NodeHolder& holder, int64_t kind
         failed_ = true;
         return;
     }
-    if (!attach(kRule, holder, makeEmptyNode(), SyntaxToken(static_cast<int8_t>(kind), code)))
+    if (!attach(kRule, holder, makeEmptyNode(), Operator{static_cast<int8_t>(kind), code}))
         return;
     // The result is computed, so it no longer stands for its field: "-[A]==5" is no key for A.
     if (code == OpNot)

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "field.h"
 #include "rklog.h"
@@ -59,9 +60,14 @@ class SyntaxAnalyzer {
     // False (logged for factor) when one more "(", "!" or sign would nest too deep.
     bool mayNest();
 
+    // An operator read by a rule: kind and code of its token.
+    struct Operator {
+        int8_t kind;
+        int64_t code;
+    };
     // Makes op the parent of holder's tree and right; false (logged for rule) when the tree
     // grows taller than kMaxTreeHeight.
-    bool attach(const char* rule, NodeHolder& holder, NodeHolder right, const SyntaxToken& op);
+    bool attach(const char* rule, NodeHolder& holder, NodeHolder right, Operator op);
     // Records the hint of an equality of left and right when it qualifies and none is recorded.
     void offerKeyHint(const SyntaxValue& left, const SyntaxValue& right);
     void clearKeyHint();
