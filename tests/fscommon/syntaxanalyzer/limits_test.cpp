@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "criteriatest.h"
+#include "smallstack.h"
 #include "syntaxanalyzer.h"
 #include "syntaxlimits.h"
 #include "utf8.h"
@@ -106,6 +107,34 @@ TEST_F(Limits, TreesTallerThanTheLimitFailCleanly) {
     // Parentheses and signs add to the height of the chain inside them.
     EXPECT_TRUE(parseText(L"-(" + tallest + L")").failed);
     EXPECT_TRUE(loggedOnly("factor", "SyntaxAnalyzer::factor" + deeper));
+}
+
+// The deepest texts the parser accepts parse, evaluate and are released on a thread with a
+// small stack; past the limits they fail instead of overflowing it.
+TEST(HostileInput, DeepestCriteriaFitASmallStack) {
+    const int n = syntax::kMaxNesting;
+    const std::wstring tallChain = L"1" + repeat(L" + 1", syntax::kMaxTreeHeight - 1);
+    const std::wstring texts[] = {
+        repeat(L"(", n) + L"1" + repeat(L")", n),
+        repeat(L"(!", n / 2) + L"1" + repeat(L")", n / 2),
+        // n - 1 signs and a parenthesis around a chain: n levels, and the tallest tree.
+        repeat(L"-", n - 1) + L"(1" + repeat(L" * 1", syntax::kMaxTreeHeight - n) + L")",
+        tallChain,
+        tallChain + L" + 1",
+        repeat(L"(", 100000),
+    };
+    for (const std::wstring& text : texts) {
+        bool parsed = false;
+        bool evaluated = false;
+        ASSERT_TRUE(criteriatest::runWithStack(256 * 1024, [&] {
+            SyntaxAnalyzer analyzer;
+            SyntaxValue result;
+            parsed = !analyzer.parse(text.c_str(), nullptr, nullptr, result, false);
+            evaluated = !analyzer.evaluate(nullptr, nullptr, result, false);
+        }));
+        EXPECT_EQ(parsed, evaluated);
+        EXPECT_EQ(parsed, &text < &texts[4]) << text.size();
+    }
 }
 
 namespace {
