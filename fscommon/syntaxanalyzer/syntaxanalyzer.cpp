@@ -1,13 +1,12 @@
 #include "syntaxanalyzer.h"
 
+#include <initializer_list>
+#include <memory>
+
 #include "fieldoperand.h"
 #include "strutil.h"
 #include "syntaxlimits.h"
 #include "syntaxops.h"
-
-namespace {
-
-constexpr char kLogModule[] = "fscommon/syntaxanalyzer";
 
 // Logs the message under the calling rule's name and fails the parse.
 #define PARSE_FAIL(...)               \
@@ -15,6 +14,10 @@ constexpr char kLogModule[] = "fscommon/syntaxanalyzer";
         LOG_TRACE(log_, __VA_ARGS__); \
         failed_ = true;               \
     } while (0)
+
+namespace {
+
+constexpr char kLogModule[] = "fscommon/syntaxanalyzer";
 
 bool isNumeric(const SyntaxValue& v) {
     return v.type == SyntaxValue::NUMERIC;
@@ -103,9 +106,6 @@ bool SyntaxAnalyzer::parse(const wchar_t* text, const FieldList* record, const F
 
 bool SyntaxAnalyzer::evaluate(const FieldList* record, const FieldList* variables,
                               SyntaxValue& result, bool caseSensitive) {
-    record_ = record;
-    variables_ = variables;
-    caseSensitive_ = caseSensitive;
     return tree_.evaluate(record, variables, caseSensitive, result);
 }
 
@@ -131,6 +131,16 @@ bool SyntaxAnalyzer::attach(const char* rule, NodeHolder& holder, NodeHolder rig
                  syntax::kMaxTreeHeight);
     failed_ = true;
     return false;
+}
+
+bool SyntaxAnalyzer::readOperator(int8_t kind, std::initializer_list<int64_t> codes, Operator& op) {
+    const SyntaxToken& token = lexer_.next();
+    if (!isOperator(token, kind, codes)) {
+        lexer_.unget();
+        return false;
+    }
+    op = {token.kind, token.value};
+    return true;
 }
 
 void SyntaxAnalyzer::offerKeyHint(const SyntaxValue& left, const SyntaxValue& right) {
@@ -167,12 +177,9 @@ void SyntaxAnalyzer::bExpression(SyntaxValue& result, NodeHolder& holder) {
     bTerm(result, holder);
     std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
-        const SyntaxToken& token = lexer_.next();
-        if (!isOperator(token, tokLogicalOp, {OpOr})) {
-            lexer_.unget();
+        Operator op;
+        if (!readOperator(tokLogicalOp, {OpOr}, op))
             return;
-        }
-        const Operator op{token.kind, token.value};
         SyntaxValue& right = operandValue(rightValue);
         // A hint found in either operand of "||" does not hold for every matching record.
         keyHintUsable_ = false;
@@ -203,12 +210,9 @@ void SyntaxAnalyzer::bTerm(SyntaxValue& result, NodeHolder& holder) {
     relation(result, holder);
     std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
-        const SyntaxToken& token = lexer_.next();
-        if (!isOperator(token, tokLogicalOp, {OpAnd})) {
-            lexer_.unget();
+        Operator op;
+        if (!readOperator(tokLogicalOp, {OpAnd}, op))
             return;
-        }
-        const Operator op{token.kind, token.value};
         SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         relation(right, rightTree);
@@ -235,12 +239,9 @@ void SyntaxAnalyzer::relation(SyntaxValue& result, NodeHolder& holder) {
     expression(result, holder);
     std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
-        const SyntaxToken& token = lexer_.next();
-        if (token.kind != tokRelOp) {
-            lexer_.unget();
+        Operator op;
+        if (!readOperator(tokRelOp, {OpRelEq, OpRelGe, OpRelLe, OpRelGt, OpRelLt, OpRelNe}, op))
             return;
-        }
-        const Operator op{token.kind, token.value};
         SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         expression(right, rightTree);
@@ -278,12 +279,9 @@ void SyntaxAnalyzer::expression(SyntaxValue& result, NodeHolder& holder) {
     term(result, holder);
     std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
-        const SyntaxToken& token = lexer_.next();
-        if (!isOperator(token, tokArithOp, {OpAdd, OpSub, OpBitOr})) {
-            lexer_.unget();
+        Operator op;
+        if (!readOperator(tokArithOp, {OpAdd, OpSub, OpBitOr}, op))
             return;
-        }
-        const Operator op{token.kind, token.value};
         SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         term(right, rightTree);
@@ -332,12 +330,9 @@ void SyntaxAnalyzer::term(SyntaxValue& result, NodeHolder& holder) {
     factor(result, holder);
     std::unique_ptr<SyntaxValue> rightValue;
     while (!failed_) {
-        const SyntaxToken& token = lexer_.next();
-        if (!isOperator(token, tokArithOp, {OpMul, OpDiv, OpBitAnd})) {
-            lexer_.unget();
+        Operator op;
+        if (!readOperator(tokArithOp, {OpMul, OpDiv, OpBitAnd}, op))
             return;
-        }
-        const Operator op{token.kind, token.value};
         SyntaxValue& right = operandValue(rightValue);
         NodeHolder rightTree = makeEmptyNode();
         factor(right, rightTree);

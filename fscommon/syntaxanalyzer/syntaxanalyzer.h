@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 
 #include "field.h"
@@ -62,9 +63,12 @@ class SyntaxAnalyzer {
 
     // An operator read by a rule: kind and code of its token.
     struct Operator {
-        int8_t kind;
-        int64_t code;
+        int8_t kind = tokNone;
+        int64_t code = 0;
     };
+    // Reads the next token when it is an operator of kind with one of the codes; otherwise puts
+    // it back and gives false.
+    bool readOperator(int8_t kind, std::initializer_list<int64_t> codes, Operator& op);
     // Makes op the parent of holder's tree and right; false (logged for rule) when the tree
     // grows taller than kMaxTreeHeight.
     bool attach(const char* rule, NodeHolder& holder, NodeHolder right, Operator op);

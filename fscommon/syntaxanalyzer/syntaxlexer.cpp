@@ -1,6 +1,7 @@
 #include "syntaxlexer.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "strutil.h"
 #include "syntaxlimits.h"
@@ -72,25 +73,36 @@ void SyntaxLexer::skipBlanks() {
         ++cursor_;
 }
 
-bool SyntaxLexer::braceLiteral() {
+bool SyntaxLexer::delimited(wchar_t open, wchar_t close, size_t& begin, size_t& length) {
     skipBlanks();
-    if (at(cursor_) != L'{')
+    if (at(cursor_) != open)
         return false;
-    const size_t close = buffer_.find(L'}', cursor_ + 1);
-    if (close == std::wstring::npos)
+    const size_t end = buffer_.find(close, cursor_ + 1);
+    if (end == std::wstring::npos || end - cursor_ - 1 >= syntax::kMaxStringLength)
         return false;
-    const size_t begin = cursor_ + 1;
-    const size_t length = close - begin;
-    if (length >= syntax::kMaxStringLength)
+    begin = cursor_ + 1;
+    length = end - begin;
+    cursor_ = end + 1;
+    return true;
+}
+
+void SyntaxLexer::setContent(int8_t kind, size_t begin, size_t length) {
+    token_.kind = kind;
+    token_.text.assign(buffer_.data() + begin, length);
+    token_.value = 0;
+    token_.patternSet.reset();
+}
+
+bool SyntaxLexer::braceLiteral() {
+    size_t begin = 0;
+    size_t length = 0;
+    if (!delimited(L'{', L'}', begin, length))
         return false;
+    setContent(tokString, begin, length);
     auto set = std::make_shared<PatternSet>();
     set->fill(std::wstring_view(buffer_).substr(begin, length));
     set->build(false);
-    token_.kind = tokString;
-    token_.text.assign(buffer_.data() + begin, length);
-    token_.value = 0;
     token_.patternSet = std::move(set);
-    cursor_ = close + 1;
     return true;
 }
 
@@ -124,26 +136,27 @@ bool SyntaxLexer::number() {
     return true;
 }
 
-bool SyntaxLexer::setOperator(int8_t kind, int64_t code, size_t length) {
-    token_.kind = kind;
-    token_.value = code;
-    token_.patternSet.reset();
-    cursor_ += length;
-    return true;
+bool SyntaxLexer::oneOf(int8_t kind, std::span<const Spelling> spellings) {
+    skipBlanks();
+    for (const Spelling& spelling : spellings) {
+        size_t n = 0;
+        while (spelling.text[n] != L'\0' && at(cursor_ + n) == spelling.text[n])
+            ++n;
+        if (spelling.text[n] == L'\0') {
+            // Operators leave the token's text as it was.
+            token_.kind = kind;
+            token_.value = spelling.code;
+            token_.patternSet.reset();
+            cursor_ += n;
+            return true;
+        }
+    }
+    return false;
 }
 
 bool SyntaxLexer::punctuation() {
-    skipBlanks();
-    switch (at(cursor_)) {
-        case L'.':
-            return setOperator(tokPunct, 0, 1);
-        case L',':
-            return setOperator(tokPunct, 1, 1);
-        case L';':
-            return setOperator(tokPunct, 2, 1);
-        default:
-            return false;
-    }
+    static constexpr Spelling kPunctuation[] = {{L".", 0}, {L",", 1}, {L";", 2}};
+    return oneOf(tokPunct, kPunctuation);
 }
 
 bool SyntaxLexer::identifier() {
@@ -156,10 +169,7 @@ bool SyntaxLexer::identifier() {
     const size_t length = pos - cursor_;
     if (length >= syntax::kMaxIdentifierLength)
         return false;
-    token_.kind = tokVariable;
-    token_.text.assign(buffer_.data() + cursor_, length);
-    token_.value = 0;
-    token_.patternSet.reset();
+    setContent(tokVariable, cursor_, length);
     cursor_ = pos;
     return true;
 }
@@ -177,93 +187,40 @@ bool SyntaxLexer::fieldReference() {
     const size_t length = pos - begin;
     if (length >= syntax::kMaxStringLength)
         return false;
-    token_.kind = tokField;
-    token_.text.assign(buffer_.data() + begin, length);
-    token_.value = 0;
-    token_.patternSet.reset();
+    setContent(tokField, begin, length);
     cursor_ = pos + 1;
     return true;
 }
 
 bool SyntaxLexer::quotedString() {
-    skipBlanks();
-    if (at(cursor_) != L'"')
+    size_t begin = 0;
+    size_t length = 0;
+    if (!delimited(L'"', L'"', begin, length))
         return false;
-    const size_t close = buffer_.find(L'"', cursor_ + 1);
-    if (close == std::wstring::npos)
-        return false;
-    const size_t begin = cursor_ + 1;
-    const size_t length = close - begin;
-    if (length >= syntax::kMaxStringLength)
-        return false;
-    token_.kind = tokString;
-    token_.text.assign(buffer_.data() + begin, length);
-    token_.value = 0;
-    token_.patternSet.reset();
-    cursor_ = close + 1;
+    setContent(tokString, begin, length);
     return true;
 }
 
 bool SyntaxLexer::relationalOperator() {
-    skipBlanks();
-    const wchar_t c = at(cursor_);
-    const wchar_t d = c == L'\0' ? L'\0' : at(cursor_ + 1);
-    if (c == L'=' && d == L'=')
-        return setOperator(tokRelOp, OpRelEq, 2);
-    if (c == L'>' && d == L'=')
-        return setOperator(tokRelOp, OpRelGe, 2);
-    if (c == L'<' && d == L'=')
-        return setOperator(tokRelOp, OpRelLe, 2);
-    if (c == L'>')
-        return setOperator(tokRelOp, OpRelGt, 1);
-    if (c == L'<')
-        return setOperator(tokRelOp, OpRelLt, 1);
-    if (c == L'!' && d == L'=')
-        return setOperator(tokRelOp, OpRelNe, 2);
-    return false;
+    // Two-character forms first: ">=" is not ">" followed by "=".
+    static constexpr Spelling kRelational[] = {{L"==", OpRelEq}, {L">=", OpRelGe},
+                                               {L"<=", OpRelLe}, {L">", OpRelGt},
+                                               {L"<", OpRelLt},  {L"!=", OpRelNe}};
+    return oneOf(tokRelOp, kRelational);
 }
 
 bool SyntaxLexer::logicalOperator() {
-    skipBlanks();
-    const wchar_t c = at(cursor_);
-    const wchar_t d = c == L'\0' ? L'\0' : at(cursor_ + 1);
-    if (c == L'&' && d == L'&')
-        return setOperator(tokLogicalOp, OpAnd, 2);
-    if (c == L'|' && d == L'|')
-        return setOperator(tokLogicalOp, OpOr, 2);
-    if (c == L'!')
-        return setOperator(tokLogicalOp, OpNot, 1);
-    return false;
+    static constexpr Spelling kLogical[] = {{L"&&", OpAnd}, {L"||", OpOr}, {L"!", OpNot}};
+    return oneOf(tokLogicalOp, kLogical);
 }
 
 bool SyntaxLexer::arithmeticOperator() {
-    skipBlanks();
-    switch (at(cursor_)) {
-        case L'+':
-            return setOperator(tokArithOp, OpAdd, 1);
-        case L'-':
-            return setOperator(tokArithOp, OpSub, 1);
-        case L'*':
-            return setOperator(tokArithOp, OpMul, 1);
-        case L'/':
-            return setOperator(tokArithOp, OpDiv, 1);
-        case L'&':
-            return setOperator(tokArithOp, OpBitAnd, 1);
-        case L'|':
-            return setOperator(tokArithOp, OpBitOr, 1);
-        default:
-            return false;
-    }
+    static constexpr Spelling kArithmetic[] = {{L"+", OpAdd}, {L"-", OpSub},    {L"*", OpMul},
+                                               {L"/", OpDiv}, {L"&", OpBitAnd}, {L"|", OpBitOr}};
+    return oneOf(tokArithOp, kArithmetic);
 }
 
 bool SyntaxLexer::parenthesis() {
-    skipBlanks();
-    switch (at(cursor_)) {
-        case L'(':
-            return setOperator(tokParen, ParenOpen, 1);
-        case L')':
-            return setOperator(tokParen, ParenClose, 1);
-        default:
-            return false;
-    }
+    static constexpr Spelling kParentheses[] = {{L"(", ParenOpen}, {L")", ParenClose}};
+    return oneOf(tokParen, kParentheses);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 #include "syntaxtoken.h"
@@ -36,8 +37,17 @@ class SyntaxLexer {
     bool logicalOperator();
     bool arithmeticOperator();
     bool parenthesis();
-    // Sets an operator-like token: kind and code; the text stays as it was.
-    bool setOperator(int8_t kind, int64_t code, size_t length);
+    struct Spelling {
+        const wchar_t* text;
+        int64_t code;
+    };
+    // The first of spellings found at the cursor becomes a token of kind with its code.
+    bool oneOf(int8_t kind, std::span<const Spelling> spellings);
+    // open, then everything up to the first close (shorter than kMaxStringLength): the
+    // content's position, the cursor moved past close.
+    bool delimited(wchar_t open, wchar_t close, size_t& begin, size_t& length);
+    // A token of kind whose text is length units of the buffer at begin.
+    void setContent(int8_t kind, size_t begin, size_t length);
 
     std::wstring buffer_;
     bool hasText_ = false;
