@@ -24,10 +24,20 @@ void InlineText::assign(const wchar_t* text) {
 }
 
 void InlineText::assign(const wchar_t* text, size_t length) {
-    wchar_t* target = reserveExactly(length);
-    if (length != 0)
-        std::wmemcpy(target, text, length);
-    target[length] = L'\0';
+    // The old buffer is released only after the copy, so text may point into this string.
+    if (length < kInlineUnits) {
+        if (length != 0)
+            std::wmemmove(inline_, text, length);
+        inline_[length] = L'\0';
+        heap_.reset();
+        data_ = inline_;
+    } else {
+        auto buffer = std::make_unique<wchar_t[]>(length + 1);
+        std::wmemcpy(buffer.get(), text, length);
+        buffer[length] = L'\0';
+        heap_ = std::move(buffer);
+        data_ = heap_.get();
+    }
     length_ = length;
 }
 
@@ -45,15 +55,4 @@ void InlineText::append(const wchar_t* text, size_t length) {
     }
     data_[total] = L'\0';
     length_ = total;
-}
-
-wchar_t* InlineText::reserveExactly(size_t length) {
-    if (length < kInlineUnits) {
-        heap_.reset();
-        data_ = inline_;
-    } else {
-        heap_ = std::make_unique<wchar_t[]>(length + 1);
-        data_ = heap_.get();
-    }
-    return data_;
 }

@@ -29,15 +29,12 @@ class InlineText {
     void clear();
     // A null text leaves the string empty.
     void assign(const wchar_t* text);
-    // text must not point into this string.
+    // text may point into this string.
     void assign(const wchar_t* text, size_t length);
-    // Appends length units of text (which must not point into this string).
+    // Appends length units of text (which may point into this string).
     void append(const wchar_t* text, size_t length);
 
   private:
-    // Makes room for length units plus the terminator, keeping nothing of the old content.
-    wchar_t* reserveExactly(size_t length);
-
     std::unique_ptr<wchar_t[]> heap_;
     wchar_t* data_ = inline_;
     size_t length_ = 0;

@@ -66,3 +66,20 @@ TEST(SyntaxValue, AppendingCrossesTheInlineLimit) {
     EXPECT_FALSE(v.textIsInline());
     EXPECT_EQ(std::wstring(v.text()), std::wstring(27, L'v') + std::wstring(100, L'p') + L"z");
 }
+
+TEST(SyntaxValue, TextMayBeSetFromItself) {
+    SyntaxValue v;
+    v.setText(std::wstring(300, L'h').c_str());
+    v.setText(v.text() + 100, 200);  // from its own heap buffer
+    EXPECT_EQ(std::wstring(v.text()), std::wstring(200, L'h'));
+    v.setText(v.text() + 190, 10);  // from the heap into the inline buffer
+    EXPECT_TRUE(v.textIsInline());
+    EXPECT_EQ(std::wstring(v.text()), std::wstring(10, L'h'));
+    v.setText(L"abcdef");
+    v.setText(v.text() + 2, 3);  // overlapping, inline
+    EXPECT_STREQ(v.text(), L"cde");
+    SyntaxValue w;
+    w.setText(std::wstring(127, L'w').c_str());
+    w.appendText(w);  // doubled: onto the heap
+    EXPECT_EQ(std::wstring(w.text()), std::wstring(254, L'w'));
+}
