@@ -11,6 +11,7 @@
 #include "namedsync.h"
 #include "shmobject_posix.h"
 #include "syserror_posix.h"
+#include "sysinfo.h"
 
 namespace {
 

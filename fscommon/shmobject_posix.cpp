@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "syserror_posix.h"
+#include "sysinfo.h"
 #include "utf8.h"
 
 namespace {

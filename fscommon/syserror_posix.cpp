@@ -54,8 +54,4 @@ int errnoFromWin32Error(uint32_t code) {
     return EIO;
 }
 
-void setLastError(uint32_t code) {
-    errno = errnoFromWin32Error(code);
-}
-
 }  // namespace sysinfo

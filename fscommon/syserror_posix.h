@@ -24,7 +24,5 @@ inline constexpr uint32_t kErrorGenFailure = 31;
 
 uint32_t win32ErrorFromErrno(int err);
 int errnoFromWin32Error(uint32_t code);
-// Sets the calling thread's last error (errno) from a Win32 number.
-void setLastError(uint32_t code);
 
 }  // namespace sysinfo

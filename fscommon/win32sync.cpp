@@ -26,6 +26,14 @@ SyncObject::SyncObject(std::unique_ptr<NamedSyncHandle> handle)
       handle_(std::move(handle)),
       log_(getRkLogFs()) {}
 
+WaitStatus SyncObject::waitHandle(unsigned ms) {
+    if (!handle_) {
+        sysinfo::setLastError(sysinfo::kErrorInvalidHandleCode);
+        return WaitStatus::Failed;
+    }
+    return handle_->wait(ms);
+}
+
 Win32Semaphore::Win32Semaphore(const wchar_t* name)
     : SyncObject(NamedSyncHandle::createSemaphore(name, 0, kMaximumCount)) {}
 
@@ -34,9 +42,7 @@ bool Win32Semaphore::release() {
 }
 
 int Win32Semaphore::waitTimeout(unsigned ms) {
-    if (!handle_)
-        return SYNC_FAILED;
-    switch (handle_->wait(ms)) {
+    switch (waitHandle(ms)) {
         case WaitStatus::Signaled:
             return 0;
         case WaitStatus::Timeout:
@@ -47,7 +53,7 @@ int Win32Semaphore::waitTimeout(unsigned ms) {
 }
 
 int Win32Semaphore::wait() {
-    return handle_ && handle_->wait(kWaitInfinite) == WaitStatus::Signaled ? 0 : SYNC_FAILED;
+    return waitHandle(kWaitInfinite) == WaitStatus::Signaled ? 0 : SYNC_FAILED;
 }
 
 Win32Mutex::Win32Mutex(const wchar_t* name) : SyncObject(NamedSyncHandle::createMutex(name)) {}
@@ -57,7 +63,7 @@ bool Win32Mutex::release() {
 }
 
 int Win32Mutex::wait() {
-    const WaitStatus status = handle_ ? handle_->wait(kWaitInfinite) : WaitStatus::Failed;
+    const WaitStatus status = waitHandle(kWaitInfinite);
     if (status == WaitStatus::Signaled)
         return 0;
     if (status == WaitStatus::Abandoned) {
@@ -70,7 +76,7 @@ int Win32Mutex::wait() {
 }
 
 int Win32Mutex::waitTimeout(unsigned ms) {
-    const WaitStatus status = handle_ ? handle_->wait(ms) : WaitStatus::Failed;
+    const WaitStatus status = waitHandle(ms);
     switch (status) {
         case WaitStatus::Signaled:
             return 0;

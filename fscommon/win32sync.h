@@ -33,6 +33,8 @@ class SyncObject {
 
   protected:
     explicit SyncObject(std::unique_ptr<NamedSyncHandle> handle);
+    // Waits on the handle; without one the wait fails as it does on an invalid handle.
+    WaitStatus waitHandle(unsigned ms);
 
     // Null when the platform call failed: every wait then fails.
     std::unique_ptr<NamedSyncHandle> handle_;

@@ -234,3 +234,59 @@ TEST(Thread, NeverStartedThreadNeverRuns) {
     ASSERT_EQ(empty.start(), 0);
     EXPECT_EQ(empty.wait(), 0);
 }
+
+#if !defined(_WIN32)
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "shmobject_posix.h"
+
+namespace {
+
+std::string objectFile(const std::wstring& name) {
+    return shmObjectDirectory() + "/" + shmFileName(name.c_str());
+}
+
+// The factory still hands out an object, but one whose waits fail.
+void expectRefused(const std::wstring& name) {
+    testsupport::LogCapture log;
+    auto mutex = createMutex(name.c_str());
+    ASSERT_TRUE(mutex);
+    EXPECT_FALSE(mutex->created);
+    EXPECT_EQ(mutex->wait(), SYNC_FAILED);
+    EXPECT_EQ(mutex->waitTimeout(10), SYNC_FAILED);
+    EXPECT_FALSE(mutex->release());
+    EXPECT_TRUE(log.has("Win32Mutex::wait() - mutex failed with error code 6"));
+    EXPECT_TRUE(log.has("Win32Mutex::wait(timeout = 10) - mutex failed with error code 6"));
+}
+
+}  // namespace
+
+TEST(SharedObjectFiles, LinkDirectoryOrForeignFileInPlaceOfAMutexIsRefused) {
+    createMutex(L"vigil-dir-warmup");  // makes sure the per-user directory exists
+    testsupport::TempDir dir;
+    const std::string target = (dir.path() / "target").string();
+    testsupport::writeText(target, std::string(4096, 'x'));
+
+    const std::wstring linked = freshName(L"mutex");
+    ASSERT_EQ(symlink(target.c_str(), objectFile(linked).c_str()), 0);
+    expectRefused(linked);
+    unlink(objectFile(linked).c_str());
+    EXPECT_EQ(testsupport::readText(target), std::string(4096, 'x')) << "target untouched";
+
+    const std::wstring directory = freshName(L"mutex");
+    ASSERT_EQ(mkdir(objectFile(directory).c_str(), 0700), 0);
+    expectRefused(directory);
+    rmdir(objectFile(directory).c_str());
+
+    if (geteuid() == 0) {
+        const std::wstring foreign = freshName(L"mutex");
+        testsupport::writeText(objectFile(foreign), std::string(4096, '\0'));
+        ASSERT_EQ(chown(objectFile(foreign).c_str(), 12345, 12345), 0);
+        expectRefused(foreign);
+        unlink(objectFile(foreign).c_str());
+    }
+}
+
+#endif
