@@ -95,3 +95,15 @@ std::string LogCapture::text() const {
 }
 
 }  // namespace testsupport
+
+namespace {
+
+// Test binaries keep quiet unless VIGIL_LOG asks for their log; tests that read the log use
+// LogCapture.
+const bool g_quietLog = [] {
+    if (!sysinfo::getEnv(L"VIGIL_LOG"))
+        testsupport::setEnv(L"VIGIL_LOG", L"off");
+    return true;
+}();
+
+}  // namespace

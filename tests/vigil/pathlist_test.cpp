@@ -45,14 +45,14 @@ std::wstring withSeparator(std::wstring path) {
 }
 
 // Builds the list against the machine's drives (Windows) or a fixed mount table (Linux:
-// ext4 "/" and "/home", tmpfs "/tmp", nfs "/net").
+// ext4 "/" and "/home", tmpfs "/ramdisk", nfs "/net"; the tests run from a directory on "/").
 class PathList : public ::testing::Test {
   protected:
     void SetUp() override {
 #if !defined(_WIN32)
         testsupport::writeText(dir_.path() / "mountinfo",
                                "21 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
-                               "22 21 0:20 / /tmp rw - tmpfs tmpfs rw\n"
+                               "22 21 0:20 / /ramdisk rw - tmpfs tmpfs rw\n"
                                "23 21 0:30 / /net rw - nfs server:/export rw\n"
                                "26 21 8:2 / /home rw - ext4 /dev/sda2 rw\n");
         source_.mountInfo = (dir_.path() / "mountinfo").wstring();
@@ -188,10 +188,10 @@ TEST_F(PathList, PathsOffFixedDrivesAreDropped) {
     ASSERT_TRUE(build(absent + L";C:\\data", result));
     EXPECT_EQ(texts(result), std::vector<std::wstring>{L"C:\\DATA\\"});
 #else
-    ASSERT_TRUE(build(L"/tmp/x;/net/share;/home/u", result));
+    ASSERT_TRUE(build(L"/ramdisk/x;/net/share;/home/u", result));
     EXPECT_EQ(texts(result), std::vector<std::wstring>{L"/home/u/"});
     result.clear();
-    ASSERT_TRUE(build(L"/tmp", result));
+    ASSERT_TRUE(build(L"/ramdisk", result));
     EXPECT_TRUE(result.empty()) << "nothing to watch, still a valid list";
 #endif
 }
