@@ -1,5 +1,7 @@
 #include "pathhelper.h"
 
+#include <algorithm>
+
 #include "platform.h"
 
 void PathHelper::splitPath(const MonitoredPath& path, MonitoredPathList& ancestors,
@@ -26,4 +28,42 @@ void PathHelper::splitPath(const MonitoredPath& path, MonitoredPathList& ancesto
     std::wstring root = text.substr(0, text.find(sep) + 1);
     ancestors.emplace_back(root, recursive);
     names.emplace_back(root, recursive);
+}
+
+void PathHelper::normalisePathList(const MonitoredPathList& source, MonitoredPathList& target) {
+    target.insert(target.end(), source.begin(), source.end());
+    auto text = [&](size_t k) -> std::wstring_view {
+        return target[k].path ? std::wstring_view(*target[k].path) : std::wstring_view();
+    };
+    auto erase = [&](size_t k) { target.erase(target.begin() + static_cast<ptrdiff_t>(k)); };
+    size_t i = 0;
+    while (i < target.size()) {
+        size_t j = i + 1;
+        while (j < target.size()) {
+            const std::wstring_view a = text(i), b = text(j);
+            const size_t n = std::min(a.size(), b.size());
+            if (a.substr(0, n) != b.substr(0, n)) {
+                ++j;
+            } else if (a.size() < b.size()) {  // i contains j
+                if (target[i].recursive) {
+                    erase(j);
+                } else {
+                    ++j;
+                }
+            } else if (b.size() < a.size()) {  // j contains i
+                if (target[j].recursive) {
+                    erase(i);
+                    j = i + 1;
+                } else {
+                    ++j;
+                }
+            } else if (target[j].recursive && !target[i].recursive) {  // the same directory
+                erase(i);
+                j = i + 1;
+            } else {
+                erase(j);
+            }
+        }
+        ++i;
+    }
 }

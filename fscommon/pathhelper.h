@@ -22,6 +22,12 @@ class PathHelper {
     static void splitPath(const MonitoredPath& path, MonitoredPathList& ancestors,
                           MonitoredPathList& names);
 
+    // Appends the entries of source to target in order, then removes from target every entry
+    // that another one covers: of equal entries the first stays (a recursive one wins over one
+    // that is not), and an entry below a recursive one goes, whichever came first. Entries are
+    // compared as they stand (callers give them a trailing separator and one letter case).
+    static void normalisePathList(const MonitoredPathList& source, MonitoredPathList& target);
+
   private:
     RkLogWrapper* log_;
 };

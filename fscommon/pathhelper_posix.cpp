@@ -44,7 +44,8 @@ std::optional<std::wstring> PathHelper::realPath(const wchar_t* path) {
     if (result.empty())
         result = L"/";
     // A trailing separator of the input stays, as the Windows full-path function keeps it.
-    if (full.back() == L'/' && result.back() != L'/')
+    const size_t length = std::wcslen(path);
+    if (length > 0 && path[length - 1] == L'/' && result.back() != L'/')
         result += L'/';
     if (result.size() >= platform::kMaxPath)
         return std::nullopt;

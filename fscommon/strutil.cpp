@@ -139,51 +139,27 @@ bool hasWildcards(const wchar_t* pattern) {
     return false;
 }
 
-bool matchWildcard(const wchar_t* pattern, const wchar_t* text, bool caseSensitive) {
-    const wchar_t* p = orEmpty(pattern);
-    const wchar_t* t = orEmpty(text);
-    while (*t && *p != L'*') {
-        if (*p != L'?' && !sameChar(*p, *t, caseSensitive))
-            return false;
-        ++p, ++t;
-    }
-    // Back-tracking to the last star: mp is the pattern after it, cp the next text to retry.
-    const wchar_t* mp = nullptr;
-    const wchar_t* cp = nullptr;
-    while (*t) {
-        if (*p == L'*') {
-            if (!*++p)
-                return true;
-            mp = p;
-            cp = t + 1;
-        } else if (*p && (*p == L'?' || sameChar(*p, *t, caseSensitive))) {
-            ++p, ++t;
-        } else {
-            if (mp == nullptr)
-                return false;
-            p = mp;
-            t = cp++;
-        }
-    }
-    while (*p == L'*')
-        ++p;
-    return *p == L'\0';
-}
+namespace {
 
-bool matchPath(const wchar_t* pattern, const wchar_t* path, bool prefix, bool caseSensitive) {
+// The two-pointer wildcard match with back-tracking to the last star. With pathRules, a
+// separator where the pattern ends, or a pattern that ends in a separator, also matches as
+// matchPath describes.
+bool matchStars(const wchar_t* pattern, const wchar_t* text, bool caseSensitive, bool pathRules,
+                bool prefix) {
     constexpr wchar_t sep = platform::kPathSeparator;
     const wchar_t* p = orEmpty(pattern);
-    const wchar_t* const start = orEmpty(path);
+    const wchar_t* const start = orEmpty(text);
     const wchar_t* t = start;
     while (*t && *p != L'*') {
         if (*p == L'\0') {
             // The pattern names a directory above the path (C:\A against C:\A\B).
-            return prefix && (*t == sep || (t > start && t[-1] == sep));
+            return pathRules && prefix && (*t == sep || (t > start && t[-1] == sep));
         }
         if (*p != L'?' && !sameChar(*p, *t, caseSensitive))
             return false;
         ++p, ++t;
     }
+    // mp is the pattern after the last star, cp the next text position to retry it at.
     const wchar_t* mp = nullptr;
     const wchar_t* cp = nullptr;
     while (*t) {
@@ -192,7 +168,7 @@ bool matchPath(const wchar_t* pattern, const wchar_t* path, bool prefix, bool ca
                 return true;
             mp = p;
             cp = t + 1;
-        } else if (*p == L'\0' && *t == sep && (prefix || t[1] == L'\0')) {
+        } else if (pathRules && *p == L'\0' && *t == sep && (prefix || t[1] == L'\0')) {
             return true;
         } else if (*p && (*p == L'?' || sameChar(*p, *t, caseSensitive))) {
             ++p, ++t;
@@ -209,7 +185,17 @@ bool matchPath(const wchar_t* pattern, const wchar_t* path, bool prefix, bool ca
     if (*p == L'\0')
         return true;
     // C:\A\ and C:\A\* also name the directory C:\A itself.
-    return !skipped && *p == sep && (p[1] == L'\0' || (p[1] == L'*' && p[2] == L'\0'));
+    return pathRules && !skipped && *p == sep && (p[1] == L'\0' || (p[1] == L'*' && p[2] == L'\0'));
+}
+
+}  // namespace
+
+bool matchWildcard(const wchar_t* pattern, const wchar_t* text, bool caseSensitive) {
+    return matchStars(pattern, text, caseSensitive, false, false);
+}
+
+bool matchPath(const wchar_t* pattern, const wchar_t* path, bool prefix, bool caseSensitive) {
+    return matchStars(pattern, path, caseSensitive, true, prefix);
 }
 
 bool matchPathList(const wchar_t* path, const MonitoredPathList& list, bool caseSensitive,

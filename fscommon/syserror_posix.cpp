@@ -30,6 +30,7 @@ constexpr Pair kPairs[] = {
     {ENAMETOOLONG, kErrorFilenameTooLong},
     {ETIMEDOUT, kErrorTimeout},
     {EILSEQ, kErrorInvalidName},
+    {EOVERFLOW, kErrorTooManyPosts},
     {EIO, kErrorGenFailure},
 };
 
@@ -51,10 +52,6 @@ int errnoFromWin32Error(uint32_t code) {
             return p.err;
     }
     return EIO;
-}
-
-void setLastError(uint32_t code) {
-    errno = errnoFromWin32Error(code);
 }
 
 }  // namespace sysinfo

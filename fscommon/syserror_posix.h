@@ -18,12 +18,11 @@ inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorInvalidName = 123;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorFilenameTooLong = 206;
+inline constexpr uint32_t kErrorTooManyPosts = 298;
 inline constexpr uint32_t kErrorTimeout = 1460;
 inline constexpr uint32_t kErrorGenFailure = 31;
 
 uint32_t win32ErrorFromErrno(int err);
 int errnoFromWin32Error(uint32_t code);
-// Sets the calling thread's last error (errno) from a Win32 number.
-void setLastError(uint32_t code);
 
 }  // namespace sysinfo

@@ -18,6 +18,10 @@ void localTime(std::time_t t, std::tm* out);
 std::optional<std::wstring> getEnv(const wchar_t* name);
 // The calling thread's last platform error as a Win32 number (errno mapped on Linux).
 uint32_t lastError();
+// Sets the calling thread's last platform error (a Win32 number).
+void setLastError(uint32_t code);
+// The Win32 number of an invalid handle.
+inline constexpr uint32_t kErrorInvalidHandleCode = 6;
 // The platform's text for an error number from lastError (without trailing newline).
 std::string errorText(uint32_t code);
 

@@ -40,6 +40,10 @@ uint32_t lastError() {
     return win32ErrorFromErrno(errno);
 }
 
+void setLastError(uint32_t code) {
+    errno = errnoFromWin32Error(code);
+}
+
 std::string errorText(uint32_t code) {
     return std::strerror(errnoFromWin32Error(code));
 }

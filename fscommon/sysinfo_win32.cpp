@@ -38,6 +38,10 @@ uint32_t lastError() {
     return GetLastError();
 }
 
+void setLastError(uint32_t code) {
+    SetLastError(code);
+}
+
 std::string errorText(uint32_t code) {
     char buf[512];
     DWORD n =
