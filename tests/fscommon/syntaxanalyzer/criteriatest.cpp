@@ -3,7 +3,6 @@
 #include <ostream>
 #include <sstream>
 
-#include "rklog.h"
 #include "utf8.h"
 
 namespace criteriatest {
@@ -11,18 +10,6 @@ namespace criteriatest {
 namespace {
 
 constexpr char kModule[] = "fscommon/syntaxanalyzer:";
-
-// Criteria failures are expected by most tests; keep them off stderr unless a test captures them.
-class QuietLog : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        testsupport::setEnv(L"VIGIL_LOG", L"off");
-        getRkLogFs()->reconfigure();
-    }
-};
-
-[[maybe_unused]] ::testing::Environment* const quietLog =
-    ::testing::AddGlobalTestEnvironment(new QuietLog);
 
 }  // namespace
 
@@ -105,20 +92,8 @@ int64_t parseNumber(const std::wstring& text, const FieldList* record, const Fie
     return o.number;
 }
 
-void CriteriaLog::SetUp() {
-    testsupport::setEnv(L"VIGIL_LOG", (dir_.path() / "log.txt").wstring().c_str());
-    testsupport::setEnv(L"VIGIL_LOG_LEVEL", L"info");
-    getRkLogFs()->reconfigure();
-}
-
-void CriteriaLog::TearDown() {
-    testsupport::setEnv(L"VIGIL_LOG", L"off");
-    testsupport::setEnv(L"VIGIL_LOG_LEVEL", nullptr);
-    getRkLogFs()->reconfigure();
-}
-
 std::vector<std::string> CriteriaLog::takeMessages() {
-    std::istringstream in(testsupport::readText(dir_.path() / "log.txt"));
+    std::istringstream in(capture_.text());
     std::vector<std::string> all;
     for (std::string line; std::getline(in, line);)
         all.push_back(line);

@@ -40,12 +40,9 @@ Outcome parseText(const std::wstring& text, const FieldList* record = nullptr,
 int64_t parseNumber(const std::wstring& text, const FieldList* record = nullptr,
                     const FieldList* variables = nullptr, bool caseSensitive = false);
 
-// The log goes to a file of a temporary directory for the test; tests read back what the
-// criteria language wrote.
+// The log goes to a file for the test; tests read back what the criteria language wrote.
 class CriteriaLog : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
     // The messages written since the last call, each as "function: text".
     std::vector<std::string> takeMessages();
     // True when exactly one message was written since the last call and it was message (with
@@ -53,7 +50,7 @@ class CriteriaLog : public ::testing::Test {
     ::testing::AssertionResult loggedOnly(const char* function, const std::string& message);
 
   private:
-    testsupport::TempDir dir_;
+    testsupport::LogCapture capture_;
     size_t seen_ = 0;
 };
 
