@@ -1,9 +1,10 @@
-// A named event shared between processes: Windows CreateEventW, Linux the shared-memory object
-// layer. The name is used as given (callers add "Global\" themselves).
+// A named event shared between processes. The name is used as given (callers add "Global\"
+// themselves).
 #pragma once
 
-#include <cstdint>
 #include <memory>
+
+#include "namedsync.h"
 
 class NamedEvent {
   public:
@@ -11,24 +12,18 @@ class NamedEvent {
     // mode and state). Null when the platform call failed; the reason is sysinfo::lastError().
     static std::unique_ptr<NamedEvent> create(const wchar_t* name, bool manualReset,
                                               bool initialState);
-    ~NamedEvent();
-    NamedEvent(const NamedEvent&) = delete;
-    NamedEvent& operator=(const NamedEvent&) = delete;
 
     // True when the event existed before this call (error 183, already exists).
-    bool alreadyExisted() const { return alreadyExisted_; }
-    bool set();
-    bool reset();
+    bool alreadyExisted() const { return handle_->alreadyExisted(); }
+    bool set() { return handle_->setEvent(); }
+    bool reset() { return handle_->resetEvent(); }
     // 0 when signalled, -21 when the wait failed.
-    int wait();
+    int wait() { return waitTimeout(kWaitInfinite); }
     // 0 when signalled, -20 on time-out, -21 when the wait failed.
     int waitTimeout(unsigned ms);
 
-    struct Impl;
-
   private:
-    NamedEvent(std::unique_ptr<Impl> impl, bool alreadyExisted);
+    explicit NamedEvent(std::unique_ptr<NamedSyncHandle> handle) : handle_(std::move(handle)) {}
 
-    std::unique_ptr<Impl> impl_;
-    bool alreadyExisted_;
+    std::unique_ptr<NamedSyncHandle> handle_;
 };

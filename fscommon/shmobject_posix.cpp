@@ -1,5 +1,6 @@
 #include "shmobject_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/futex.h>
 #include <sys/mman.h>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <cwchar>
 #include <cwctype>
+#include <mutex>
 #include <utility>
 
 #include "syserror_posix.h"
@@ -109,6 +111,32 @@ uint64_t fnv1a(const std::string& s, uint64_t basis) {
     return h;
 }
 
+// Removes the files of objects that no process holds any more: a holder that was killed leaves
+// its file behind (harmless, as the next opener starts afresh, but it would pile up).
+void removeStaleFiles(int dirFd) {
+    Fd scan(openat(dirFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (scan.get() < 0)
+        return;
+    DIR* listing = fdopendir(scan.release());
+    if (listing == nullptr)
+        return;
+    while (dirent* entry = readdir(listing)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        Fd fd(openat(dirFd, entry->d_name, O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        struct stat st, now;
+        if (fd.get() < 0 || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+            st.st_uid != geteuid() || !lockByte(fd.get(), kOpenLockByte, F_WRLCK, false)) {
+            continue;
+        }
+        if (lockByte(fd.get(), kHolderLockByte, F_WRLCK, false) &&
+            fstatat(dirFd, entry->d_name, &now, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(st, now)) {
+            unlinkat(dirFd, entry->d_name, 0);
+        }
+    }
+    closedir(listing);
+}
+
 }  // namespace
 
 std::string shmObjectDirectory() {
@@ -167,6 +195,8 @@ std::unique_ptr<ShmObject> ShmObject::open(const wchar_t* name, ShmKind kind, si
     Fd dir(openUserDirectory());
     if (dir.get() < 0)
         return fail(sysinfo::win32ErrorFromErrno(errno));
+    static std::once_flag swept;
+    std::call_once(swept, [&] { removeStaleFiles(dir.get()); });
     const std::string fileName = shmFileName(name);
 
     for (int attempt = 0; attempt < 1000; ++attempt) {
@@ -229,7 +259,8 @@ std::unique_ptr<ShmObject> ShmObject::open(const wchar_t* name, ShmKind kind, si
 }
 
 ShmObject::~ShmObject() {
-    munmap(map_, kFileSize);
+    if (!keepMapped_)
+        munmap(map_, kFileSize);
     // Under the open lock, drop our holder lock; if nobody else holds the object, it is gone,
     // and so is its file (openers that still hold the old file notice and start again).
     if (lockByte(fd_, kOpenLockByte, F_WRLCK, true)) {
@@ -241,6 +272,9 @@ ShmObject::~ShmObject() {
             unlinkat(dirFd_, fileName_.c_str(), 0);
         }
     }
+    // A mapping keeps the open file, and with it its locks, alive past close: drop them first.
+    lockByte(fd_, kHolderLockByte, F_UNLCK, false);
+    lockByte(fd_, kOpenLockByte, F_UNLCK, false);
     ::close(fd_);
     ::close(dirFd_);
 }

@@ -31,6 +31,9 @@ class ShmObject {
     void* state() const { return state_; }
     // True when this handle created the object.
     bool created() const { return created_; }
+    // Leaves the memory mapped when the handle goes (for state that outside lists still point
+    // into, such as a robust mutex its holder has not released).
+    void keepMapped() { keepMapped_ = true; }
 
   private:
     ShmObject(int dirFd, int fd, std::string fileName, void* map, void* state, bool created)
@@ -47,6 +50,7 @@ class ShmObject {
     void* map_;
     void* state_;
     bool created_;
+    bool keepMapped_ = false;
 };
 
 // The per-user directory that holds the object files.

@@ -30,6 +30,7 @@ constexpr Pair kPairs[] = {
     {ENAMETOOLONG, kErrorFilenameTooLong},
     {ETIMEDOUT, kErrorTimeout},
     {EILSEQ, kErrorInvalidName},
+    {EOVERFLOW, kErrorTooManyPosts},
     {EIO, kErrorGenFailure},
 };
 

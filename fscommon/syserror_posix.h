@@ -18,6 +18,7 @@ inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorInvalidName = 123;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorFilenameTooLong = 206;
+inline constexpr uint32_t kErrorTooManyPosts = 298;
 inline constexpr uint32_t kErrorTimeout = 1460;
 inline constexpr uint32_t kErrorGenFailure = 31;
 

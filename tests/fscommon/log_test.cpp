@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -37,20 +38,15 @@ std::vector<std::string> lines(const std::string& text) {
 class LogToFile : public ::testing::Test {
   protected:
     void use(const wchar_t* level) {
-        testsupport::setEnv(L"VIGIL_LOG", file().c_str());
-        testsupport::setEnv(L"VIGIL_LOG_LEVEL", level);
-        getRkLogFs()->reconfigure();
+        if (!capture_) {
+            capture_ = std::make_unique<testsupport::LogCapture>(level);
+        } else {
+            capture_->setLevel(level);
+        }
     }
-    void TearDown() override {
-        testsupport::setEnv(L"VIGIL_LOG", L"off");
-        testsupport::setEnv(L"VIGIL_LOG_LEVEL", nullptr);
-        getRkLogFs()->reconfigure();
-        testsupport::setEnv(L"VIGIL_LOG", nullptr);
-    }
-    std::wstring file() const { return (dir_.path() / "log.txt").wstring(); }
-    std::string content() const { return testsupport::readText(dir_.path() / "log.txt"); }
+    std::string content() const { return capture_->text(); }
 
-    testsupport::TempDir dir_;
+    std::unique_ptr<testsupport::LogCapture> capture_;
 };
 
 }  // namespace
@@ -148,6 +144,7 @@ TEST_F(LogToFile, ConcurrentCallsNeverTearALine) {
 }
 
 TEST_F(LogToFile, OffWritesNothing) {
+    use(L"info");
     testsupport::setEnv(L"VIGIL_LOG", L"off");
     getRkLogFs()->reconfigure();
     RkLogWrapper* log = getRkLogFs();

@@ -67,3 +67,31 @@ int run(const std::wstring& program, const std::vector<std::wstring>& args, unsi
 }
 
 }  // namespace testsupport
+
+#include "rklog.h"
+
+namespace testsupport {
+
+LogCapture::LogCapture(const wchar_t* level) {
+    setEnv(L"VIGIL_LOG", (dir_.path() / "log.txt").wstring().c_str());
+    setLevel(level);
+}
+
+void LogCapture::setLevel(const wchar_t* level) {
+    setEnv(L"VIGIL_LOG_LEVEL", level);
+    getRkLogFs()->reconfigure();
+}
+
+LogCapture::~LogCapture() {
+    // Close the file before its directory goes.
+    setEnv(L"VIGIL_LOG", L"off");
+    setEnv(L"VIGIL_LOG_LEVEL", nullptr);
+    getRkLogFs()->reconfigure();
+    setEnv(L"VIGIL_LOG", nullptr);
+}
+
+std::string LogCapture::text() const {
+    return readText(dir_.path() / "log.txt");
+}
+
+}  // namespace testsupport

@@ -70,3 +70,23 @@ int run(const std::wstring& program, const std::vector<std::wstring>& args,
         unsigned timeoutMs = 60000);
 
 }  // namespace testsupport
+
+namespace testsupport {
+
+// Sends the process's log to a file of its own while the object lives.
+class LogCapture {
+  public:
+    explicit LogCapture(const wchar_t* level = L"info");
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    // Switches the level (the file stays).
+    void setLevel(const wchar_t* level);
+    std::string text() const;
+    bool has(const std::string& part) const { return text().find(part) != std::string::npos; }
+
+  private:
+    TempDir dir_;
+};
+
+}  // namespace testsupport
