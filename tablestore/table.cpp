@@ -26,6 +26,9 @@ Table::Table(const wchar_t* name, const wchar_t* directory, bool compact) : code
     std::optional<std::wstring> absolute = PathHelper::realPath(directory);
     if (!absolute)
         return;
+    mutex_ = createMutex((std::wstring(name) + L"_t_mutex").c_str());
+    if (!mutex_)
+        return;
     name_ = name;
     directory_ = std::move(*absolute);
     if (directory_.empty() || directory_.back() != platform::kPathSeparator)

@@ -19,12 +19,14 @@
 #include "indexkey.h"
 #include "recordcodec.h"
 #include "tableindex.h"
+#include "win32sync.h"
 
 class Table {
   public:
-    // Builds the names and paths (the directory made absolute). With a null name or directory,
-    // or a directory that cannot be made absolute, the table has no paths and cannot be created
-    // or opened. compact chooses the record encoding; it is not recorded in the files, so a table
+    // Builds the names and paths (the directory made absolute) and creates the table mutex
+    // N "_t_mutex", which lives as long as the table object. With a null name or directory, or a
+    // directory that cannot be made absolute, the table has no paths and cannot be created or
+    // opened. compact chooses the record encoding; it is not recorded in the files, so a table
     // must be opened with the flag it was written with.
     Table(const wchar_t* name, const wchar_t* directory, bool compact);
     ~Table();
@@ -108,4 +110,5 @@ class Table {
     std::unique_ptr<File> pointers_;
     // Offset of the first byte behind the field descriptors: no record starts before it.
     uint32_t recordsStart_ = 0;
+    std::unique_ptr<SyncObject> mutex_;
 };

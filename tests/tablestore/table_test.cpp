@@ -8,6 +8,7 @@
 #include "diskfiles.h"
 #include "tablefixture.h"
 #include "testsupport.h"
+#include "win32sync.h"
 
 using tabletest::bytes;
 using tabletest::u32At;
@@ -247,4 +248,19 @@ TEST_F(TableTest, FilesLeftUnclosedReopenAndWork) {
     FieldList record = recordOf(*table);
     ASSERT_TRUE(table->readRecord(third, record));
     EXPECT_EQ(text(record, L"NAME"), L"three");
+}
+
+// The table mutex N "_t_mutex" exists exactly as long as the table object.
+TEST_F(TableTest, TableMutexLivesWithTheTable) {
+    const std::wstring name = testsupport::uniqueName(L"M");
+    const std::wstring mutexName = name + L"_t_mutex";
+    {
+        Table table(name.c_str(), dir_.wide().c_str(), false);
+        auto other = createMutex(mutexName.c_str());
+        ASSERT_NE(other, nullptr);
+        EXPECT_FALSE(other->created);
+    }
+    auto after = createMutex(mutexName.c_str());
+    ASSERT_NE(after, nullptr);
+    EXPECT_TRUE(after->created);
 }
