@@ -112,11 +112,15 @@ uint32_t Win32File::write(const void* buffer, uint32_t length) {
 }
 
 bool Win32File::grow(uint32_t length) {
-    if (view_ != nullptr && !osUnmap(capacity_))
-        return false;
-    view_ = nullptr;
     const uint64_t step = ((static_cast<uint64_t>(length) >> kGrowthShift) + 1) << kGrowthShift;
     const auto target = static_cast<uint32_t>(std::min<uint64_t>(capacity_ + step, kMaxFileSize));
+    // Keeping the mapping spares the page faults of a new one.
+    if (view_ != nullptr && osExtendMapped(capacity_, target)) {
+        capacity_ = target;
+        return true;
+    }
+    if (view_ != nullptr && !osUnmap(capacity_))
+        return false;
     if (osSetEnd(target) && osMap(target)) {
         capacity_ = target;
         return true;

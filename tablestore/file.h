@@ -81,6 +81,9 @@ class Win32File final : public File {
     bool osQuerySize(uint32_t& size);
     bool osMap(uint32_t length);
     bool osUnmap(uint32_t length);
+    // Lengthens the file and its present mapping to length without unmapping it, where the
+    // platform can (Linux); false leaves file and mapping as they were or merely lengthened.
+    bool osExtendMapped(uint32_t oldLength, uint32_t length);
 
     intptr_t handle_ = kNoHandle;
     // The file-mapping object of the current view (Windows; Linux needs none).

@@ -67,3 +67,13 @@ bool Win32File::osUnmap(uint32_t length) {
     view_ = nullptr;
     return unmapped;
 }
+
+bool Win32File::osExtendMapped(uint32_t oldLength, uint32_t length) {
+    if (!osSetEnd(length))
+        return false;
+    void* view = ::mremap(view_, oldLength, length, MREMAP_MAYMOVE);
+    if (view == MAP_FAILED)
+        return false;
+    view_ = static_cast<uint8_t*>(view);
+    return true;
+}

@@ -71,3 +71,8 @@ bool Win32File::osUnmap(uint32_t) {
     mapping_ = 0;
     return unmapped && closed;
 }
+
+bool Win32File::osExtendMapped(uint32_t, uint32_t) {
+    // A view cannot grow: the file is unmapped, lengthened and mapped again.
+    return false;
+}
