@@ -130,6 +130,9 @@ bool Table::loadIndexes() {
     if (!readCatalogue(cataloguePath(), entries))
         return false;
     for (const CatalogueEntry& entry : entries) {
+        // The engine only indexes fields of the schema; another name means a damaged catalogue.
+        if (schema_.findField(entry.fieldName.c_str()) == nullptr)
+            return false;
         auto index = std::make_unique<TableIndex>(entry.indexName.c_str(), directory_.c_str(),
                                                   entry.fieldName.c_str());
         if (index->open())
