@@ -251,7 +251,8 @@ bool Table::removeRecord(uint32_t number) {
 
 bool Table::moveRecord(uint32_t number, const FieldList& record) {
     // Appended first, so that a failed append leaves the old record in place.
-    return appendRecord(record) && removeRecord(number);
+    uint32_t offset = 0;
+    return pointerAt(number, offset) && offset != 0 && appendRecord(record) && removeRecord(number);
 }
 
 bool Table::updateRecord(uint32_t number, const FieldList& record) {
@@ -324,6 +325,19 @@ bool Table::createIndex(const wchar_t* indexName, const wchar_t* fieldName) {
     auto index = std::make_unique<TableIndex>(indexName, directory_.c_str(), fieldName);
     if (!index->create())
         return false;
+    if (fillIndex(*index)) {
+        indexes_.push_back(std::move(index));
+        if (saveCatalogue())
+            return true;
+        index = std::move(indexes_.back());
+        indexes_.pop_back();
+    }
+    index->close();
+    index->removeFile();
+    return false;
+}
+
+bool Table::fillIndex(TableIndex& index) {
     FieldList record;
     record.resetFrom(schema_);
     uint32_t number = 0;
@@ -331,15 +345,11 @@ bool Table::createIndex(const wchar_t* indexName, const wchar_t* fieldName) {
         if (!readRecord(number, record))
             return false;
         // Every record is filed, null or not; byte strings have no key.
-        const Field* field = record.findField(fieldName);
-        if (field != nullptr && key_.assign(*field) && !index->insert(key_.bucket(), number))
+        const Field* field = record.findField(index.fieldName());
+        if (field != nullptr && key_.assign(*field) && !index.insert(key_.bucket(), number))
             return false;
     }
-    indexes_.push_back(std::move(index));
-    if (saveCatalogue())
-        return true;
-    indexes_.pop_back();
-    return false;
+    return true;
 }
 
 TableIndex* Table::findIndex(const wchar_t* fieldName) const {

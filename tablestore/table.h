@@ -92,6 +92,7 @@ class Table {
     bool addIndexEntries(const FieldList& record, uint32_t number);
     bool reindexChangedKeys(const FieldList& before, const FieldList& after, uint32_t number);
     bool moveRecord(uint32_t number, const FieldList& record);
+    bool fillIndex(TableIndex& index);
     bool settleCandidate(TableIndex& index, uint32_t& number, uint32_t& next);
 
     std::wstring name_;

@@ -107,6 +107,7 @@ TEST_F(DamageTest, RecordPointersOutsideTheRecords) {
     EXPECT_FALSE(table->readRecord(0xFFFFFFFF, record));
     EXPECT_FALSE(table->updateRecord(0, record));
     EXPECT_FALSE(table->createIndex(L"D_MORE", L"ID"));
+    EXPECT_FALSE(fs::exists(file(L"D_MORE.idx")));
     // The table still takes new records.
     ASSERT_TRUE(append(*table, 4, L"four"));
     ASSERT_TRUE(table->readRecord(3, record));

@@ -223,6 +223,8 @@ TEST_F(TableTest, CompactUpdatesAlwaysMoveTheRecord) {
     ASSERT_TRUE(table->readRecord(2, record));
     EXPECT_EQ(number(record, L"ID"), 1u);
     EXPECT_EQ(text(record, L"NAME"), L"same");
+    EXPECT_FALSE(table->updateRecord(0, record));  // no longer in use: nothing is added
+    EXPECT_EQ(walk(*table), (std::vector<uint32_t>{1, 2}));
 }
 
 // A process that ends without closing its files leaves each of them with zero-filled room up to
