@@ -61,24 +61,17 @@ TEST_F(TableTest, DescriptorsAndBitmapFollowTheFieldCount) {
     for (size_t count : {8u, 9u}) {
         const std::wstring tableName = L"W" + std::to_wstring(count);
         Table table(tableName.c_str(), dir_.wide().c_str(), false);
-        size_t expected = 12;
+        size_t header = 12;
         for (size_t i = 0; i < count; ++i) {
             ASSERT_TRUE(table.addField(names[i], FT_UINT8));
-            expected += 8 + 2 * std::wcslen(names[i]);
+            header += 8 + 2 * std::wcslen(names[i]);
         }
         ASSERT_TRUE(table.create());
-        FieldList record = recordOf(table);
-        ASSERT_TRUE(table.appendRecord(record));
+        ASSERT_TRUE(table.appendRecord(recordOf(table)));
         ASSERT_TRUE(table.close());
-        const Bytes data = readBytes(file(tableName + L".dat"));
         const size_t bitmap = count == 8 ? 1 : 2;
-        ASSERT_EQ(data.size(), expected + bitmap + count);
-        EXPECT_EQ(u32At(readBytes(file(tableName + L".pxx")), 0), expected);
-        // Every field is null: the bits run from the most significant bit of the first byte.
-        EXPECT_EQ(data[expected], 0xFF);
-        if (count == 9) {
-            EXPECT_EQ(data[expected + 1], 0x80);
-        }
+        EXPECT_EQ(readBytes(file(tableName + L".dat")).size(), header + bitmap + count);
+        EXPECT_EQ(u32At(readBytes(file(tableName + L".pxx")), 0), header);
     }
 }
 
@@ -133,20 +126,16 @@ TEST_F(TableTest, RemovedNumbersAreSkippedAndNeverReused) {
 TEST_F(TableTest, SchemaIsFixedOnceCreatedOrOpened) {
     auto table = makeTable(L"S", {{L"ID", FT_UINT32}});
     EXPECT_FALSE(table->addField(L"MORE", FT_UINT8));
+    EXPECT_FALSE(table->create());  // already open
     ASSERT_TRUE(table->close());
-    EXPECT_EQ(table->schema().fieldCount(), 0u);
+    EXPECT_EQ(table->schema().fieldCount(), 0u);  // open reads it again
     ASSERT_TRUE(table->open());
     EXPECT_FALSE(table->addField(L"MORE", FT_UINT8));
-    EXPECT_FALSE(table->create());  // already open
+    EXPECT_EQ(table->schema().fieldCount(), 1u);
 
     Table nameless(nullptr, dir_.wide().c_str(), false);
     EXPECT_FALSE(nameless.create());
     EXPECT_FALSE(nameless.open());
-    EXPECT_FALSE(nameless.drop());
-    Table nowhere(L"X", nullptr, false);
-    EXPECT_FALSE(nowhere.create());
-    Table missing(L"absent", dir_.wide().c_str(), false);
-    EXPECT_FALSE(missing.open());
     // A create that fails keeps the declared schema.
     Table unreachable(L"X", (dir_.wide() + L"/no/such/dir").c_str(), false);
     ASSERT_TRUE(unreachable.addField(L"ID", FT_UINT32));

@@ -46,22 +46,8 @@ class TableFixture : public ::testing::Test {
         record.resetFrom(table.schema());
         return record;
     }
-    static void setNumber(FieldList& record, const wchar_t* name, uint64_t value) {
-        Field* field = record.findField(name);
-        ASSERT_NE(field, nullptr);
-        switch (field->type()) {
-            case FT_UINT8:
-                static_cast<UInt8Field*>(field)->setValue(static_cast<uint8_t>(value));
-                break;
-            case FT_UINT16:
-                static_cast<UInt16Field*>(field)->setValue(static_cast<uint16_t>(value));
-                break;
-            case FT_UINT32:
-                static_cast<UInt32Field*>(field)->setValue(static_cast<uint32_t>(value));
-                break;
-            default:
-                static_cast<UInt64Field*>(field)->setValue(value);
-        }
+    static void setNumber(FieldList& record, const wchar_t* name, uint32_t value) {
+        static_cast<UInt32Field*>(record.findField(name))->setValue(value);
     }
     static void setText(FieldList& record, const wchar_t* name, const wchar_t* text) {
         static_cast<StringField*>(record.findField(name))->setValue(text);
