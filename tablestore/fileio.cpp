@@ -45,8 +45,8 @@ bool readU32(File& file, uint32_t& value) {
 }
 
 bool writeU32(File& file, uint32_t value) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    uint8_t bytes[4];
+    storeU32(bytes, value);
     return writeExact(file, bytes, sizeof bytes);
 }
 
@@ -56,13 +56,19 @@ void putU16(std::vector<uint8_t>& out, uint16_t value) {
 }
 
 void putU32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<uint8_t>(value >> shift));
+    uint8_t bytes[4];
+    storeU32(bytes, value);
+    out.insert(out.end(), bytes, bytes + 4);
 }
 
 uint32_t getU32(const uint8_t* bytes) {
     return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
            static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+void storeU32(uint8_t* bytes, uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 void putName(std::vector<uint8_t>& out, const std::wstring& name) {

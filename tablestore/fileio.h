@@ -25,6 +25,7 @@ bool writeU32(File& file, uint32_t value);
 void putU16(std::vector<uint8_t>& out, uint16_t value);
 void putU32(std::vector<uint8_t>& out, uint32_t value);
 uint32_t getU32(const uint8_t* bytes);
+void storeU32(uint8_t* bytes, uint32_t value);
 
 // A name stored as its byte length (u32) and its UTF-16LE units, without terminator.
 void putName(std::vector<uint8_t>& out, const std::wstring& name);

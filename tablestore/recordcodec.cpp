@@ -46,9 +46,13 @@ bool sameFixedLayout(const FieldList& a, const FieldList& b) {
     return true;
 }
 
+bool RecordCodec::fitsBitmap(size_t fieldCount) const {
+    return bitmapSize_ <= kMaxRecordFields / 8 && fieldCount <= bitmapSize_ * 8;
+}
+
 bool RecordCodec::encode(const FieldList& record) {
     const size_t count = record.fieldCount();
-    if (count > static_cast<size_t>(bitmapSize_) * 8)
+    if (!fitsBitmap(count))
         return false;
     bytes_.assign(bitmapSize_, 0);
     for (size_t i = 0; i < count; ++i) {
@@ -116,10 +120,8 @@ void RecordCodec::putText(const wchar_t* text, size_t length) {
 
 bool RecordCodec::decode(File& file, FieldList& record) {
     const size_t count = record.fieldCount();
-    if (count > static_cast<size_t>(bitmapSize_) * 8)
-        return false;
     uint8_t bitmap[kMaxRecordFields / 8] = {};
-    if (!fileio::readExact(file, bitmap, bitmapSize_))
+    if (!fitsBitmap(count) || !fileio::readExact(file, bitmap, static_cast<uint32_t>(bitmapSize_)))
         return false;
     for (size_t i = 0; i < count; ++i) {
         Field& field = *record.fieldAt(i);

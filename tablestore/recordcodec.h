@@ -30,9 +30,9 @@ class RecordCodec {
     explicit RecordCodec(bool compact) : compact_(compact) {}
 
     bool compact() const { return compact_; }
-    // Fields of the stored records; the bitmap takes one bit for each.
-    void setFieldCount(size_t count) { bitmapSize_ = static_cast<uint8_t>((count + 7) / 8); }
-    uint8_t bitmapSize() const { return bitmapSize_; }
+    // Fields of the stored records; the bitmap takes one bit for each. Records of more than
+    // kMaxRecordFields fields can be neither encoded nor decoded.
+    void setFieldCount(size_t count) { bitmapSize_ = (count + 7) / 8; }
 
     // Encodes record into bytes(). False when it cannot be stored: more fields than the bitmap
     // holds, or a string longer than kMaxStoredText UTF-8 bytes.
@@ -51,8 +51,10 @@ class RecordCodec {
     bool readText(File& file, StringField& field);
     bool readBytes(File& file, ByteStringField& field);
 
+    bool fitsBitmap(size_t fieldCount) const;
+
     bool compact_;
-    uint8_t bitmapSize_ = 0;
+    size_t bitmapSize_ = 0;
     std::vector<uint8_t> bytes_;
     // Scratch for decoding strings, grown on demand and kept.
     std::vector<uint8_t> text_;

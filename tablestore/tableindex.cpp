@@ -99,9 +99,7 @@ bool TableIndex::insert(uint32_t bucket, uint32_t recordNumber) {
 
 bool TableIndex::writeSlot(uint32_t number, uint32_t next) {
     uint8_t bytes[kSlotSize];
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<uint8_t>(number >> (8 * i));
-        bytes[4 + i] = static_cast<uint8_t>(next >> (8 * i));
-    }
+    fileio::storeU32(bytes, number);
+    fileio::storeU32(bytes + 4, next);
     return fileio::writeExact(*file_, bytes, kSlotSize);
 }

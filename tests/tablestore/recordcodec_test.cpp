@@ -90,6 +90,15 @@ TEST_F(RecordCodecTest, NullBitmapTakesOneBitPerFieldMostSignificantFirst) {
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(back.fieldAt(i)->isNull, i == 0 || i == 8 ? 1 : 0) << i;
     EXPECT_EQ(static_cast<UInt8Field*>(back.fieldAt(7))->getValue(), 7);
+
+    // A bitmap has room for 256 fields.
+    FieldList many;
+    for (int i = 0; i < 257; ++i)
+        many.addField(L"F", FT_UINT8);
+    RecordCodec codec(false);
+    codec.setFieldCount(many.fieldCount());
+    EXPECT_FALSE(codec.encode(many));
+    EXPECT_FALSE(decode(Bytes(300, 0), many, false, back));
 }
 
 TEST_F(RecordCodecTest, StringsAreStoredAsLengthAndUtf8) {
