@@ -14,9 +14,9 @@ enum class Len { None, hh, h, l, ll, j, z, t, L };
 
 // snprintf of one conversion with one argument, appended to out.
 template <typename T>
-void appendOne(std::string& out, const std::string& spec, T value) {
+void appendOne(std::string& out, const std::string& conversion, T value) {
     char small[128];
-    int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+    int n = std::snprintf(small, sizeof small, conversion.c_str(), value);
     if (n < 0)
         return;
     if (static_cast<size_t>(n) < sizeof small) {
@@ -24,7 +24,7 @@ void appendOne(std::string& out, const std::string& spec, T value) {
         return;
     }
     std::string big(static_cast<size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), spec.c_str(), value);
+    std::snprintf(big.data(), big.size(), conversion.c_str(), value);
     out.append(big.data(), static_cast<size_t>(n));
 }
 
@@ -110,38 +110,39 @@ std::string formatLogMessage(const char* format, va_list args) {
         }
         ++p;
         // The conversion rebuilt for one value: flags, width and precision already resolved.
-        std::string spec = "%" + flags;
+        std::string conversion = "%" + flags;
         if (width > 0)
-            spec += std::to_string(width);
+            conversion += std::to_string(width);
         if (precision >= 0)
-            spec += "." + std::to_string(precision);
+            conversion += "." + std::to_string(precision);
         switch (conv) {
             case 'd':
             case 'i':
                 switch (len) {
                     case Len::l:
-                        appendOne(out, spec + "l" + conv, va_arg(args, long));
+                        appendOne(out, conversion + "l" + conv, va_arg(args, long));
                         break;
                     case Len::ll:
-                        appendOne(out, spec + "ll" + conv, va_arg(args, long long));
+                        appendOne(out, conversion + "ll" + conv, va_arg(args, long long));
                         break;
                     case Len::j:
-                        appendOne(out, spec + "jd", va_arg(args, intmax_t));
+                        appendOne(out, conversion + "jd", va_arg(args, intmax_t));
                         break;
                     case Len::z:
-                        appendOne(out, spec + "td", va_arg(args, ptrdiff_t));
+                        appendOne(out, conversion + "td", va_arg(args, ptrdiff_t));
                         break;
                     case Len::t:
-                        appendOne(out, spec + "td", va_arg(args, ptrdiff_t));
+                        appendOne(out, conversion + "td", va_arg(args, ptrdiff_t));
                         break;
                     case Len::hh:
-                        appendOne(out, spec + conv, static_cast<signed char>(va_arg(args, int)));
+                        appendOne(out, conversion + conv,
+                                  static_cast<signed char>(va_arg(args, int)));
                         break;
                     case Len::h:
-                        appendOne(out, spec + conv, static_cast<short>(va_arg(args, int)));
+                        appendOne(out, conversion + conv, static_cast<short>(va_arg(args, int)));
                         break;
                     default:
-                        appendOne(out, spec + conv, va_arg(args, int));
+                        appendOne(out, conversion + conv, va_arg(args, int));
                         break;
                 }
                 break;
@@ -151,31 +152,31 @@ std::string formatLogMessage(const char* format, va_list args) {
             case 'X':
                 switch (len) {
                     case Len::l:
-                        appendOne(out, spec + "l" + conv, va_arg(args, unsigned long));
+                        appendOne(out, conversion + "l" + conv, va_arg(args, unsigned long));
                         break;
                     case Len::ll:
-                        appendOne(out, spec + "ll" + conv, va_arg(args, unsigned long long));
+                        appendOne(out, conversion + "ll" + conv, va_arg(args, unsigned long long));
                         break;
                     case Len::j:
-                        appendOne(out, spec + "j" + conv, va_arg(args, uintmax_t));
+                        appendOne(out, conversion + "j" + conv, va_arg(args, uintmax_t));
                         break;
                     case Len::z:
-                        appendOne(out, spec + "z" + conv, va_arg(args, size_t));
+                        appendOne(out, conversion + "z" + conv, va_arg(args, size_t));
                         break;
                     case Len::t:
-                        appendOne(out, spec + "z" + conv,
+                        appendOne(out, conversion + "z" + conv,
                                   static_cast<size_t>(va_arg(args, ptrdiff_t)));
                         break;
                     case Len::hh:
-                        appendOne(out, spec + conv,
+                        appendOne(out, conversion + conv,
                                   static_cast<unsigned char>(va_arg(args, unsigned)));
                         break;
                     case Len::h:
-                        appendOne(out, spec + conv,
+                        appendOne(out, conversion + conv,
                                   static_cast<unsigned short>(va_arg(args, unsigned)));
                         break;
                     default:
-                        appendOne(out, spec + conv, va_arg(args, unsigned));
+                        appendOne(out, conversion + conv, va_arg(args, unsigned));
                         break;
                 }
                 break;
@@ -188,13 +189,14 @@ std::string formatLogMessage(const char* format, va_list args) {
             case 'a':
             case 'A':
                 if (len == Len::L) {
-                    appendOne(out, spec + conv, static_cast<double>(va_arg(args, long double)));
+                    appendOne(out, conversion + conv,
+                              static_cast<double>(va_arg(args, long double)));
                 } else {
-                    appendOne(out, spec + conv, va_arg(args, double));
+                    appendOne(out, conversion + conv, va_arg(args, double));
                 }
                 break;
             case 'p':
-                appendOne(out, spec + "p", va_arg(args, void*));
+                appendOne(out, conversion + "p", va_arg(args, void*));
                 break;
             case 'c':
             case 'C':
