@@ -4,6 +4,18 @@
 
 #include "platform.h"
 
+std::wstring PathHelper::withTrailingSeparator(std::wstring path) {
+    if (path.empty() || path.back() != platform::kPathSeparator)
+        path += platform::kPathSeparator;
+    return path;
+}
+
+std::wstring PathHelper::joinPath(const std::wstring& directory, std::wstring_view name) {
+    std::wstring path = directory.empty() ? std::wstring() : withTrailingSeparator(directory);
+    path += name;
+    return path;
+}
+
 void PathHelper::splitPath(const MonitoredPath& path, MonitoredPathList& ancestors,
                            MonitoredPathList& names) {
     if (!path.path)

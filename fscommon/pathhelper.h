@@ -16,6 +16,11 @@ class PathHelper {
     // null, not shorter than platform::kMaxPath, or cannot be resolved within that limit.
     static std::optional<std::wstring> realPath(const wchar_t* path);
 
+    // path with a separator at its end (added when it has none, also to an empty path).
+    static std::wstring withTrailingSeparator(std::wstring path);
+    // directory, a separator unless it ends with one, and name; just name for no directory.
+    static std::wstring joinPath(const std::wstring& directory, std::wstring_view name);
+
     // Appends path and each of its ancestors up to the root to ancestors, and the last
     // component of each to names; the root goes to both. C:\A\B gives C:\A\B, C:\A, C:\ and
     // B, A, C:\. Every entry carries the recursive flag of path.

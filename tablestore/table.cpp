@@ -5,7 +5,6 @@
 #include "fileio.h"
 #include "indexcatalogue.h"
 #include "pathhelper.h"
-#include "platform.h"
 #include "strutil.h"
 
 namespace {
@@ -30,9 +29,7 @@ Table::Table(const wchar_t* name, const wchar_t* directory, bool compact) : code
     if (!mutex_)
         return;
     name_ = name;
-    directory_ = std::move(*absolute);
-    if (directory_.empty() || directory_.back() != platform::kPathSeparator)
-        directory_ += platform::kPathSeparator;
+    directory_ = PathHelper::withTrailingSeparator(std::move(*absolute));
     dataPath_ = directory_ + name_ + L".dat";
     pointerPath_ = directory_ + name_ + L".pxx";
 }

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "fileio.h"
-#include "platform.h"
+#include "pathhelper.h"
 #include "strutil.h"
 
 namespace {
@@ -18,10 +18,7 @@ TableIndex::TableIndex(const wchar_t* indexName, const wchar_t* directory,
         return;
     indexName_ = indexName;
     fieldName_ = fieldName;
-    path_ = directory;
-    if (path_.empty() || path_.back() != platform::kPathSeparator)
-        path_ += platform::kPathSeparator;
-    path_ += indexName_ + L".idx";
+    path_ = PathHelper::withTrailingSeparator(directory) + indexName_ + L".idx";
 }
 
 bool TableIndex::create() {

@@ -14,8 +14,7 @@ constexpr char kLogModule[] = "vigil/vigil";
 // A directory path as the list keeps it: with a trailing separator, and in upper case where
 // file names ignore case.
 std::wstring listForm(std::wstring path) {
-    if (path.empty() || path.back() != platform::kPathSeparator)
-        path += platform::kPathSeparator;
+    path = PathHelper::withTrailingSeparator(std::move(path));
     return platform::kNamesCaseSensitive ? path : toUpper(std::move(path));
 }
 

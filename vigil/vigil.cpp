@@ -9,6 +9,7 @@
 #include "monitor.h"
 #include "namedevent.h"
 #include "osfile.h"
+#include "pathhelper.h"
 #include "platform.h"
 #include "rklog.h"
 #include "strutil.h"
@@ -73,10 +74,7 @@ bool createMonitorPID(const wchar_t* pathName, const wchar_t* fileName) {
         LOG_TRACE(log, "[vigil]::createMonitorPID - pathFileNameSize > MAXPATH!\n");
         return false;
     }
-    std::wstring path = pathName;
-    if (!endsWithSeparator)
-        path += platform::kPathSeparator;
-    path += fileName;
+    const std::wstring path = PathHelper::joinPath(pathName, fileName);
     LOG_TRACE(log, "[vigil]::createMonitorPID - writing monitor process ID... [%S]\n",
               path.c_str());
 
@@ -147,11 +145,7 @@ int vigilMain(int argc, char** argv) {
     const wchar_t* wd = args.workingDirectory.c_str();
 
     // The log of a monitor lives in its working directory.
-    std::wstring logFile = args.workingDirectory;
-    if (!logFile.empty() && logFile.back() != platform::kPathSeparator) {
-        logFile += platform::kPathSeparator;
-    }
-    log->setDefaultFile((logFile + L"vigil.log").c_str());
+    log->setDefaultFile(PathHelper::joinPath(args.workingDirectory, L"vigil.log").c_str());
 
     // Both event names are derived from the working directory; a directory that is not a valid
     // path cannot name them.
