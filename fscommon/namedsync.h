@@ -21,7 +21,7 @@ class NamedSyncHandle {
     static std::unique_ptr<NamedSyncHandle> createSemaphore(const wchar_t* name,
                                                             uint32_t initialCount,
                                                             uint32_t maximumCount);
-    ~NamedSyncHandle();
+    ~NamedSyncHandle() = default;
     NamedSyncHandle(const NamedSyncHandle&) = delete;
     NamedSyncHandle& operator=(const NamedSyncHandle&) = delete;
 
@@ -36,13 +36,18 @@ class NamedSyncHandle {
     // Fails, leaving the count alone, when the count would pass the maximum.
     bool releaseSemaphore();
 
+    // The platform's object; it closes itself when destroyed.
     struct Impl;
+    struct ImplDeleter {
+        void operator()(Impl* impl) const;
+    };
+    using ImplPtr = std::unique_ptr<Impl, ImplDeleter>;
 
   private:
-    NamedSyncHandle(std::unique_ptr<Impl> impl, bool alreadyExisted);
+    NamedSyncHandle(ImplPtr impl, bool alreadyExisted);
     // The handle for impl, or null when there is none.
-    static std::unique_ptr<NamedSyncHandle> make(std::unique_ptr<Impl> impl, bool alreadyExisted);
+    static std::unique_ptr<NamedSyncHandle> make(ImplPtr impl, bool alreadyExisted);
 
-    std::unique_ptr<Impl> impl_;
+    ImplPtr impl_;
     bool alreadyExisted_;
 };

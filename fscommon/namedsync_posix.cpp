@@ -85,6 +85,16 @@ WaitStatus waitOnWord(std::atomic<uint32_t>* word, Take take, const struct times
 }  // namespace
 
 struct NamedSyncHandle::Impl {
+    ~Impl() {
+        if (kind == ShmKind::Mutex) {
+            // A mutex held by a thread of this process sits in that thread's robust list, which
+            // the C library and the kernel walk later: its memory must stay mapped.
+            const pid_t owner = state<MutexState>()->mutex.__data.__owner;
+            if (owner != 0 && syscall(SYS_tgkill, getpid(), owner, 0) == 0)
+                object->keepMapped();
+        }
+    }
+
     std::unique_ptr<ShmObject> object;
     ShmKind kind;
 
@@ -94,41 +104,22 @@ struct NamedSyncHandle::Impl {
     }
 };
 
-NamedSyncHandle::NamedSyncHandle(std::unique_ptr<Impl> impl, bool alreadyExisted)
-    : impl_(std::move(impl)), alreadyExisted_(alreadyExisted) {}
-
-std::unique_ptr<NamedSyncHandle> NamedSyncHandle::make(std::unique_ptr<Impl> impl,
-                                                       bool alreadyExisted) {
-    if (!impl)
-        return nullptr;
-    return std::unique_ptr<NamedSyncHandle>(new NamedSyncHandle(std::move(impl), alreadyExisted));
+void NamedSyncHandle::ImplDeleter::operator()(Impl* impl) const {
+    delete impl;
 }
 
 namespace {
 
-std::unique_ptr<NamedSyncHandle::Impl> openObject(const wchar_t* name, ShmKind kind,
-                                                  size_t stateSize,
-                                                  const std::function<void(void*)>& init,
-                                                  bool* existed) {
+NamedSyncHandle::ImplPtr openObject(const wchar_t* name, ShmKind kind, size_t stateSize,
+                                    const std::function<void(void*)>& init, bool* existed) {
     auto object = ShmObject::open(name, kind, stateSize, init);
     if (!object)
         return nullptr;
     *existed = !object->created();
-    return std::make_unique<NamedSyncHandle::Impl>(NamedSyncHandle::Impl{std::move(object), kind});
+    return NamedSyncHandle::ImplPtr(new NamedSyncHandle::Impl{std::move(object), kind});
 }
 
 }  // namespace
-
-NamedSyncHandle::~NamedSyncHandle() {
-    if (impl_->kind == ShmKind::Mutex) {
-        // A mutex held by a thread of this process sits in that thread's robust list, which
-        // the C library and the kernel walk later: its memory must stay mapped.
-        const pid_t owner = impl_->state<MutexState>()->mutex.__data.__owner;
-        if (owner != 0 && syscall(SYS_tgkill, getpid(), owner, 0) == 0) {
-            impl_->object->keepMapped();
-        }
-    }
-}
 
 std::unique_ptr<NamedSyncHandle> NamedSyncHandle::createEvent(const wchar_t* name, bool manualReset,
                                                               bool initialState) {

@@ -3,34 +3,28 @@
 #include "namedsync.h"
 
 struct NamedSyncHandle::Impl {
+    explicit Impl(HANDLE h) : handle(h) {}
+    ~Impl() { CloseHandle(handle); }
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
     HANDLE handle;
 };
+
+void NamedSyncHandle::ImplDeleter::operator()(Impl* impl) const {
+    delete impl;
+}
 
 namespace {
 
 // The handle a Create call returned, read together with its "already exists" report.
-std::unique_ptr<NamedSyncHandle::Impl> wrap(HANDLE h, bool* existed) {
+NamedSyncHandle::ImplPtr wrap(HANDLE h, bool* existed) {
     *existed = GetLastError() == ERROR_ALREADY_EXISTS;
     if (h == nullptr)
         return nullptr;
-    return std::make_unique<NamedSyncHandle::Impl>(NamedSyncHandle::Impl{h});
+    return NamedSyncHandle::ImplPtr(new NamedSyncHandle::Impl(h));
 }
 
 }  // namespace
-
-NamedSyncHandle::NamedSyncHandle(std::unique_ptr<Impl> impl, bool alreadyExisted)
-    : impl_(std::move(impl)), alreadyExisted_(alreadyExisted) {}
-
-std::unique_ptr<NamedSyncHandle> NamedSyncHandle::make(std::unique_ptr<Impl> impl,
-                                                       bool alreadyExisted) {
-    if (!impl)
-        return nullptr;
-    return std::unique_ptr<NamedSyncHandle>(new NamedSyncHandle(std::move(impl), alreadyExisted));
-}
-
-NamedSyncHandle::~NamedSyncHandle() {
-    CloseHandle(impl_->handle);
-}
 
 std::unique_ptr<NamedSyncHandle> NamedSyncHandle::createEvent(const wchar_t* name, bool manualReset,
                                                               bool initialState) {
