@@ -6,7 +6,7 @@
 #include <cerrno>
 
 #include "file.h"
-#include "utf8.h"
+#include "text/utf8.h"
 
 namespace {
 

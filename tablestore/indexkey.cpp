@@ -1,6 +1,6 @@
 #include "indexkey.h"
 
-#include "strutil.h"
+#include "text/strutil.h"
 
 bool IndexKey::assign(const Field& field) {
     switch (field.type()) {

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "fileio.h"
-#include "strutil.h"
-#include "utf8.h"
+#include "text/strutil.h"
+#include "text/utf8.h"
 
 namespace {
 

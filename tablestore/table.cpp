@@ -4,8 +4,8 @@
 
 #include "fileio.h"
 #include "indexcatalogue.h"
-#include "pathhelper.h"
-#include "strutil.h"
+#include "text/pathhelper.h"
+#include "text/strutil.h"
 
 namespace {
 

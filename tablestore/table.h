@@ -18,8 +18,8 @@
 #include "file.h"
 #include "indexkey.h"
 #include "recordcodec.h"
+#include "sync/win32sync.h"
 #include "tableindex.h"
-#include "win32sync.h"
 
 class Table {
   public:

@@ -3,8 +3,8 @@
 #include <vector>
 
 #include "fileio.h"
-#include "pathhelper.h"
-#include "strutil.h"
+#include "text/pathhelper.h"
+#include "text/strutil.h"
 
 namespace {
 

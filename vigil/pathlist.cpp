@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "pathhelper.h"
-#include "platform.h"
-#include "rklog.h"
-#include "strutil.h"
+#include "log/rklog.h"
+#include "system/platform.h"
+#include "text/pathhelper.h"
+#include "text/strutil.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // roots of every fixed drive.
 #pragma once
 
-#include "drivehelper.h"
-#include "monitoredpath.h"
+#include "system/drivehelper.h"
+#include "text/monitoredpath.h"
 
 // Appends the raw entries of pathList (every text before a ";", also an empty one; a final
 // ";" adds no empty entry), each recursive.

@@ -6,14 +6,14 @@
 #include <mutex>
 
 #include "ctrlhandler.h"
+#include "log/rklog.h"
 #include "monitor.h"
-#include "namedevent.h"
-#include "osfile.h"
-#include "pathhelper.h"
-#include "platform.h"
-#include "rklog.h"
-#include "strutil.h"
-#include "sysinfo.h"
+#include "sync/namedevent.h"
+#include "system/osfile.h"
+#include "system/platform.h"
+#include "system/sysinfo.h"
+#include "text/pathhelper.h"
+#include "text/strutil.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 
 #include "field.h"
 #include "patternset.h"
-#include "strutil.h"
 #include "syntaxanalyzer.h"
+#include "text/strutil.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "sysinfo.h"
+#include "system/sysinfo.h"
 #include "table.h"
 
 namespace fs = std::filesystem;

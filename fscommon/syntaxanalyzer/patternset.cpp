@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "strutil.h"
+#include "text/strutil.h"
 
 PatternSet::PatternSet() : lengthMap_(std::make_unique<std::array<uint8_t, kLengthMapSize>>()) {
     lengthMap_->fill(0);

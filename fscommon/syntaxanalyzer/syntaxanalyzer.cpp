@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "fieldoperand.h"
-#include "strutil.h"
 #include "syntaxlimits.h"
 #include "syntaxops.h"
+#include "text/strutil.h"
 
 // Logs the message under the calling rule's name and fails the parse.
 #define PARSE_FAIL(...)               \

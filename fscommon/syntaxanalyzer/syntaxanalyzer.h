@@ -23,7 +23,7 @@
 #include <memory>
 
 #include "field.h"
-#include "rklog.h"
+#include "log/rklog.h"
 #include "syntaxlexer.h"
 #include "syntaxnode.h"
 #include "syntaxtree.h"

@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <memory>
 
-#include "strutil.h"
 #include "syntaxlimits.h"
+#include "text/strutil.h"
 
 namespace {
 

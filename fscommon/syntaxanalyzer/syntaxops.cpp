@@ -1,9 +1,9 @@
 #include "syntaxops.h"
 
 #include "patternset.h"
-#include "strutil.h"
 #include "syntaxlimits.h"
 #include "syntaxtoken.h"
+#include "text/strutil.h"
 
 namespace syntax {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "field.h"
-#include "rklog.h"
+#include "log/rklog.h"
 #include "syntaxnode.h"
 #include "syntaxvalue.h"
 

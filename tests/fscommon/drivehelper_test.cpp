@@ -1,13 +1,13 @@
-#include "drivehelper.h"
+#include "system/drivehelper.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 
-#include "platform.h"
+#include "system/platform.h"
+#include "system/wow64helper.h"
 #include "testsupport.h"
-#include "wow64helper.h"
 
 namespace fs = std::filesystem;
 

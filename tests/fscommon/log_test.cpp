@@ -1,4 +1,4 @@
-#include "rklog.h"
+#include "log/rklog.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "logformat.h"
 #include "testsupport.h"
+#include "text/logformat.h"
 
 namespace {
 

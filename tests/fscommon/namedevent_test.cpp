@@ -1,4 +1,4 @@
-#include "namedevent.h"
+#include "sync/namedevent.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "shmobject_posix.h"
-#include "utf8.h"
+#include "sync/shmobject_posix.h"
+#include "text/utf8.h"
 #endif
 
 namespace {

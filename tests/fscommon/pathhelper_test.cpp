@@ -1,11 +1,11 @@
-#include "pathhelper.h"
+#include "text/pathhelper.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "nativepath.h"
-#include "platform.h"
+#include "system/platform.h"
 
 using testsupport::nativePath;
 

@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "namedevent.h"
-#include "strutil.h"
-#include "win32sync.h"
+#include "sync/namedevent.h"
+#include "sync/win32sync.h"
+#include "text/strutil.h"
 
 int main(int argc, char** argv) {
     if (argc != 5)

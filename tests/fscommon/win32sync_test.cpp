@@ -1,11 +1,11 @@
-#include "win32sync.h"
+#include "sync/win32sync.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <thread>
 
-#include "namedevent.h"
+#include "sync/namedevent.h"
 #include "testsupport.h"
 
 using testsupport::Child;
@@ -240,7 +240,7 @@ TEST(Thread, NeverStartedThreadNeverRuns) {
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "shmobject_posix.h"
+#include "sync/shmobject_posix.h"
 
 namespace {
 

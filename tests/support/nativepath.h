@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform.h"
+#include "system/platform.h"
 
 namespace testsupport {
 

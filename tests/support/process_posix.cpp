@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "testsupport.h"
-#include "utf8.h"
+#include "text/utf8.h"
 
 extern char** environ;
 

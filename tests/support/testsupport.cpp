@@ -7,7 +7,7 @@
 #include <system_error>
 #include <thread>
 
-#include "sysinfo.h"
+#include "system/sysinfo.h"
 
 namespace fs = std::filesystem;
 
@@ -68,7 +68,7 @@ int run(const std::wstring& program, const std::vector<std::wstring>& args, unsi
 
 }  // namespace testsupport
 
-#include "rklog.h"
+#include "log/rklog.h"
 
 namespace testsupport {
 

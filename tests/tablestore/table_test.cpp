@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "diskfiles.h"
+#include "sync/win32sync.h"
 #include "tablefixture.h"
 #include "testsupport.h"
-#include "win32sync.h"
 
 using tabletest::bytes;
 using tabletest::u32At;

@@ -5,10 +5,10 @@
 #include <filesystem>
 
 #include "nativepath.h"
-#include "pathhelper.h"
-#include "platform.h"
-#include "strutil.h"
+#include "system/platform.h"
 #include "testsupport.h"
+#include "text/pathhelper.h"
+#include "text/strutil.h"
 
 namespace fs = std::filesystem;
 using testsupport::nativePath;

@@ -5,15 +5,15 @@
 #include <cwctype>
 #include <filesystem>
 
-#include "namedevent.h"
-#include "platform.h"
+#include "sync/namedevent.h"
+#include "system/platform.h"
 #include "testsupport.h"
 #include "vigil.h"
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
 
-#include "utf8.h"
+#include "text/utf8.h"
 #endif
 
 namespace fs = std::filesystem;

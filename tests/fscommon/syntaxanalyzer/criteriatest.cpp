@@ -3,7 +3,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "utf8.h"
+#include "text/utf8.h"
 
 namespace criteriatest {
 

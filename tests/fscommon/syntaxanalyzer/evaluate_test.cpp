@@ -7,7 +7,7 @@
 
 #include "criteriatest.h"
 #include "syntaxanalyzer.h"
-#include "utf8.h"
+#include "text/utf8.h"
 
 using criteriatest::CriteriaLog;
 using criteriatest::makeFields;

@@ -10,7 +10,7 @@
 #include "smallstack.h"
 #include "syntaxanalyzer.h"
 #include "syntaxlimits.h"
-#include "utf8.h"
+#include "text/utf8.h"
 
 using criteriatest::CriteriaLog;
 using criteriatest::makeFields;
