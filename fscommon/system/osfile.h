@@ -1,5 +1,6 @@
 // A plain, unmapped operating-system file handle for small whole-file writes and appends (the
-// process-ID file, the log). The table engine has its own mapped files.
+// process-ID file, the log) and for sequential reads (configuration, event files). The table
+// engine has its own mapped files.
 #pragma once
 
 #include <cstddef>
@@ -28,12 +29,17 @@ class OsFile {
     static OsFile createAlways(const wchar_t* path);
     // Opens the file for appending, creating it when missing.
     static OsFile openAppend(const wchar_t* path);
+    // Opens an existing file for reading (the platform error stays in sysinfo::lastError()).
+    static OsFile openRead(const wchar_t* path);
     // The process's standard error (not closed by this object).
     static OsFile standardError();
 
     bool valid() const { return handle_ != kInvalid; }
     // Writes all bytes (at the end of the file when opened for appending).
     bool write(const void* data, size_t length);
+    // Reads up to length bytes at the current position: the count (0 at the end of the file),
+    // or -1 on failure.
+    long long read(void* buffer, size_t length);
     bool close();
 
   private:

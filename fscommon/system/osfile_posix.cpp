@@ -16,6 +16,11 @@ OsFile OsFile::openAppend(const wchar_t* path) {
     return OsFile(fd, true);
 }
 
+OsFile OsFile::openRead(const wchar_t* path) {
+    int fd = ::open(utf8::fromWide(path).c_str(), O_RDONLY | O_CLOEXEC);
+    return OsFile(fd, true);
+}
+
 OsFile OsFile::standardError() {
     return OsFile(STDERR_FILENO, false);
 }
@@ -34,6 +39,16 @@ bool OsFile::write(const void* data, size_t length) {
         length -= static_cast<size_t>(n);
     }
     return true;
+}
+
+long long OsFile::read(void* buffer, size_t length) {
+    if (!valid())
+        return -1;
+    for (;;) {
+        const ssize_t n = ::read(static_cast<int>(handle_), buffer, length);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
 }
 
 bool OsFile::close() {
