@@ -25,6 +25,8 @@ struct EventState {
 struct SemaphoreState {
     std::atomic<uint32_t> count;
     std::atomic<uint32_t> maximum;
+    // Waiters asleep on count: a release finding none makes no wake-up call.
+    std::atomic<uint32_t> sleepers;
 };
 
 // A process-shared, robust, recursive mutex: a holder that dies leaves it to the next locker
@@ -67,14 +69,21 @@ WaitStatus failed(int err) {
 }
 
 // Sleeps on a futex word until take() succeeds or the deadline passes. Events and semaphores
-// bump their word whenever a waiter could succeed.
+// bump their word whenever a waiter could succeed. sleepers, when given, counts the waiters
+// asleep: it goes up before the word is checked again, so a bump that saw no sleeper left the
+// word changed for the check.
 template <typename Take>
-WaitStatus waitOnWord(std::atomic<uint32_t>* word, Take take, const struct timespec* deadline) {
+WaitStatus waitOnWord(std::atomic<uint32_t>* word, Take take, const struct timespec* deadline,
+                      std::atomic<uint32_t>* sleepers = nullptr) {
     for (;;) {
         const uint32_t seen = word->load();
         if (take())
             return WaitStatus::Signaled;
+        if (sleepers)
+            sleepers->fetch_add(1);
         const int r = shmFutexWait(word, seen, deadline);
+        if (sleepers)
+            sleepers->fetch_sub(1);
         if (r == ETIMEDOUT)
             return take() ? WaitStatus::Signaled : WaitStatus::Timeout;
         if (r != 0 && r != EINTR)
@@ -156,12 +165,16 @@ std::unique_ptr<NamedSyncHandle> NamedSyncHandle::createSemaphore(const wchar_t*
             auto* st = new (raw) SemaphoreState;
             st->count = initialCount;
             st->maximum = maximumCount;
+            st->sleepers = 0;
         },
         &existed);
     return make(std::move(impl), existed);
 }
 
 WaitStatus NamedSyncHandle::wait(unsigned ms) {
+    // A semaphore with a count needs no clock.
+    if (impl_->kind == ShmKind::Semaphore && takeSemaphore(impl_->state<SemaphoreState>()))
+        return WaitStatus::Signaled;
     struct timespec deadlineStore = shmDeadlineAfter(ms == kWaitInfinite ? 0 : ms);
     const struct timespec* deadline = ms == kWaitInfinite ? nullptr : &deadlineStore;
 
@@ -189,7 +202,7 @@ WaitStatus NamedSyncHandle::wait(unsigned ms) {
     }
     SemaphoreState* st = impl_->state<SemaphoreState>();
     return waitOnWord(
-        &st->count, [st] { return takeSemaphore(st); }, deadline);
+        &st->count, [st] { return takeSemaphore(st); }, deadline, &st->sleepers);
 }
 
 bool NamedSyncHandle::setEvent() {
@@ -231,6 +244,7 @@ bool NamedSyncHandle::releaseSemaphore() {
             return false;
         }
     } while (!st->count.compare_exchange_weak(c, c + 1));
-    shmFutexWake(&st->count, 1);
+    if (st->sleepers.load() != 0)
+        shmFutexWake(&st->count, 1);
     return true;
 }

@@ -100,3 +100,14 @@ TEST_F(ConfigFile, MissingFileLeavesEveryKeyAtItsDefault) {
     EXPECT_TRUE(log.has("unable to read configuration file"));
     EXPECT_TRUE(OrbCfg::fileName().empty());
 }
+
+TEST_F(ConfigFile, WithoutTheVariableTheFileBesideTheExecutableCounts) {
+    testsupport::setEnv(L"VIGIL_CONFIG", nullptr);
+    OrbCfg::reload();
+    // The build writes it, naming the folder of the provider libraries (the test's own folder).
+    const std::filesystem::path self(sysinfo::executablePath());
+    EXPECT_EQ(std::filesystem::path(OrbCfg::fileName()), self.parent_path() / "vigil.ini");
+    ProcessConfig config;
+    const std::string home = config.getString("corvid", "home", ".");
+    EXPECT_TRUE(std::filesystem::equivalent(utf8::toWide(home), self.parent_path())) << home;
+}

@@ -99,6 +99,10 @@ bool Child::endedBySignal() const {
     return impl_->reaped && WIFSIGNALED(impl_->status);
 }
 
+bool runningUnderWine() {
+    return false;
+}
+
 std::wstring programPath(const wchar_t* baseName) {
     char buf[4096];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);

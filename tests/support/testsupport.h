@@ -35,6 +35,9 @@ void setEnv(const wchar_t* name, const wchar_t* value);
 // Polls predicate every few milliseconds until it holds or timeoutMs passed.
 bool pollUntil(const std::function<bool()>& predicate, unsigned timeoutMs = 30000);
 
+// True when the Windows build runs under Wine (whose emulation of some services is partial).
+bool runningUnderWine();
+
 // Full path of a program built into the same folder as the running test.
 std::wstring programPath(const wchar_t* baseName);
 
