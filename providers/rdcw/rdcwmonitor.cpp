@@ -109,6 +109,8 @@ class RdcwMonitor final : public ProviderBase {
         } else {
             parse(watch, bytes);
         }
+        if (closing_)
+            return;
         if (holding_)
             watch.reissue = true;  // the system keeps collecting changes meanwhile
         else
@@ -188,6 +190,7 @@ class RdcwMonitor final : public ProviderBase {
     }
 
     void openWatches() {
+        closing_ = false;
         watches_.clear();
         for (size_t i = 0; i < roots_.size(); ++i) {
             auto watch = std::make_unique<Watch>();
@@ -214,6 +217,7 @@ class RdcwMonitor final : public ProviderBase {
     }
 
     void closeWatches() {
+        closing_ = true;  // a read completing now is not issued again
         for (auto& watch : watches_) {
             if (watch->pending)
                 CancelIo(watch->directory);
@@ -267,7 +271,9 @@ class RdcwMonitor final : public ProviderBase {
     HANDLE wakeEvent_ = nullptr;
     std::vector<std::unique_ptr<Watch>> watches_;  // worker thread only
     EventBatch batch_;                             // worker thread only
-    bool holding_ = false;  // worker thread only: reads are not reissued meanwhile
+    // Worker thread only: while holding, reads are not issued again; while closing, never.
+    bool holding_ = false;
+    bool closing_ = false;
     std::atomic<bool> simulateLoss_{false};
 };
 
