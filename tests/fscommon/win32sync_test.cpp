@@ -240,13 +240,9 @@ TEST(Thread, NeverStartedThreadNeverRuns) {
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sync/shmobject_posix.h"
+using testsupport::objectFile;
 
 namespace {
-
-std::string objectFile(const std::wstring& name) {
-    return shmObjectDirectory() + "/" + shmFileName(name.c_str());
-}
 
 // The factory still hands out an object, but one whose waits fail.
 void expectRefused(const std::wstring& name) {

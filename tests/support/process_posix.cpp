@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "sync/shmobject_posix.h"
 #include "testsupport.h"
 #include "text/utf8.h"
 
@@ -171,6 +172,10 @@ void setEnv(const wchar_t* name, const wchar_t* value) {
     } else {
         setenv(n.c_str(), utf8::fromWide(value).c_str(), 1);
     }
+}
+
+std::string objectFile(const std::wstring& name) {
+    return shmObjectDirectory() + "/" + shmFileName(name.c_str());
 }
 
 }  // namespace testsupport

@@ -106,6 +106,8 @@ enum class PrivateMounts { Here, RanInChild, Unavailable };
 PrivateMounts privateMounts(std::string* why);
 // Mounts a fresh tmpfs at dir with the mount options; only in a private mount namespace.
 bool mountTmpfs(const std::string& dir, const std::string& options);
+// The path of the file that holds the named object called name.
+std::string objectFile(const std::wstring& name);
 
 }  // namespace testsupport
 

@@ -16,7 +16,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sync/shmobject_posix.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -165,13 +164,7 @@ TEST_F(VigilProcess, NothingIsWrittenIntoTheCurrentDirectory) {
 
 #if !defined(_WIN32)
 
-namespace {
-
-std::string objectFile(const std::wstring& name) {
-    return shmObjectDirectory() + "/" + shmFileName(name.c_str());
-}
-
-}  // namespace
+using testsupport::objectFile;
 
 TEST_F(VigilProcess, FullSharedMemoryIsReportedNotACrash) {
     VIGIL_TEST_IN_PRIVATE_MOUNTS();
