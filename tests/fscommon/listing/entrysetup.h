@@ -8,7 +8,7 @@ namespace entrysetup {
 // An empty file that the platform shows as hidden: named ".hidden" (and, on Windows, with the
 // hidden attribute).
 std::filesystem::path createHidden(const std::filesystem::path& dir);
-// A link at link to the directory target: a symbolic link on Linux, a junction on Windows.
+// A symbolic link at link to the directory target.
 // False when the platform refuses to make one.
 bool createDirectoryLink(const std::filesystem::path& target, const std::filesystem::path& link);
 // A named pipe in the file system (Linux); false where there are none.
