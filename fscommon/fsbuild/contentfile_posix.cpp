@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "fsbuild/contentfile.h"
+#include "text/utf8.h"
 
 ContentFile::~ContentFile() {
     if (handle_ >= 0)
@@ -35,4 +36,9 @@ size_t ContentFile::read(void* buffer, size_t size) {
         if (errno != EINTR)
             return 0;
     }
+}
+
+bool toCodePagePath(std::wstring_view path, std::string& out) {
+    out = utf8::fromWide(path);
+    return true;
 }

@@ -31,3 +31,22 @@ size_t ContentFile::read(void* buffer, size_t size) {
         return 0;
     return got;
 }
+
+bool toCodePagePath(std::wstring_view path, std::string& out) {
+    out.clear();
+    if (path.empty())
+        return true;
+    // No best-fit stand-ins: a name that does not convert exactly would open another file.
+    // The UTF-8 code page takes neither the flag nor the default-character report.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    const int length = static_cast<int>(path.size());
+    const int n = WideCharToMultiByte(CP_ACP, flags, path.data(), length, nullptr, 0, nullptr,
+                                      utf8 ? nullptr : &usedDefault);
+    if (n <= 0 || usedDefault)
+        return false;
+    out.resize(static_cast<size_t>(n));
+    WideCharToMultiByte(CP_ACP, flags, path.data(), length, out.data(), n, nullptr, nullptr);
+    return true;
+}

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "listing/listing.h"
 
@@ -49,6 +50,11 @@ struct FileDigests {
 // Linux). 0, or -1 when the file cannot be opened as a regular file: status is then 0 and the
 // digest fields are left as they were. A read error ends the content as end of file does.
 int computeFileDigests(FileDigests& digests, const char* path);
+
+// path in the process's multibyte code page, as computeFileDigests takes it. False when a
+// character has no exact form there (Windows; on Linux every name converts, undecodable bytes
+// back to themselves).
+bool toCodePagePath(std::wstring_view path, std::string& out);
 
 // The source of the content: up to size bytes into buffer, 0 at the end or on an error.
 class ContentReader {

@@ -12,6 +12,7 @@
 #include "fsbuild/fsbuild.h"
 #include "fsbuild/md5.h"
 #include "testsupport.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -158,4 +159,29 @@ TEST(Digests, UnopenableFileLeavesTheFieldsAlone) {
     EXPECT_EQ(computeFileDigests(none, missing.c_str()), 0);
     EXPECT_EQ(none.status, 1u);
     EXPECT_EQ(none.crc32, 11u);
+}
+
+TEST(Digests, NamesReachTheFileThroughTheCodePage) {
+    testsupport::TempDir dir;
+    const bool linux = sizeof(wchar_t) == 4;
+    std::vector<std::wstring> names{L"plain.txt", L"caf\u00e9.txt", L"\u4e2d\u6587.txt"};
+    if (linux)
+        names.push_back(utf8::toWide("bad\xFF.txt"));
+    for (const std::wstring& name : names) {
+        const std::filesystem::path file =
+            dir.path() /
+            (linux ? std::filesystem::path(utf8::fromWide(name)) : std::filesystem::path(name));
+        writeFile(file, "123456789");
+        std::string path;
+        const bool converted = toCodePagePath(dir.wide() + (linux ? L"/" : L"\\") + name, path);
+        // On Windows a character outside the ANSI code page does not convert; what converts
+        // must open this very file.
+        EXPECT_TRUE(converted || !linux);
+        if (converted) {
+            FileDigests d;
+            d.flags = DIGEST_CRC32;
+            EXPECT_EQ(computeFileDigests(d, path.c_str()), 0);
+            EXPECT_EQ(d.crc32, 0xCBF43926u);
+        }
+    }
 }
