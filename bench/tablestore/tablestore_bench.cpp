@@ -1,5 +1,6 @@
 // The table engine on one million records shaped like the cache's file records: appending with
-// three indexes, index lookups, and a full walk that reads every record.
+// three indexes, index lookups, a full walk that reads every record, and record sets that select
+// by criteria through an index or over the whole table and remove records as they walk.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include <string>
 #include <system_error>
 
+#include "alloccount.h"
+#include "criteriaevaluator.h"
 #include "system/sysinfo.h"
 #include "table.h"
 
@@ -159,6 +162,134 @@ void BM_FullWalk(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kRecords);
 }
 BENCHMARK(BM_FullWalk)->Unit(benchmark::kMillisecond);
+
+// The variables of the cache's file lookup criteria.
+struct LookupVariables {
+    LookupVariables() {
+        list.addField(L"pathid", FT_UINT32);
+        list.addField(L"filename", FT_STRING);
+        pathId = static_cast<UInt32Field*>(list.findField(L"pathid"));
+        fileName = static_cast<StringField*>(list.findField(L"filename"));
+    }
+    FieldList list;
+    UInt32Field* pathId;
+    StringField* fileName;
+};
+
+// select and moveFirst for one file, its directory and name picked at random, the key hint on
+// PATHID (fifty records per key) or on FILENAME (one record per key).
+template <bool ByName>
+void BM_SelectFile(benchmark::State& state) {
+    Table& table = filledTable();
+    RecordSet set = table.openRecordSet();
+    LookupVariables variables;
+    CriteriaEvaluator criteria(L"[PATHID]==pathid && [FILENAME]==filename");
+    criteria.setVariables(&variables.list);
+    SyntaxValue hint;
+    hint.setName(ByName ? L"FILENAME" : L"PATHID");
+    hint.type = ByName ? SyntaxValue::STRING : SyntaxValue::NUMERIC;
+    std::mt19937 random(42);
+    std::uniform_int_distribution<uint32_t> pick(0, kRecords - 1);
+    for (auto _ : state) {
+        const uint32_t i = pick(random);
+        const std::wstring name = fileName(i);
+        variables.pathId->setValue(i / 50);
+        variables.fileName->setValue(name.c_str());
+        if (ByName)
+            hint.setText(name.c_str());
+        else
+            hint.number = i / 50;
+        criteria.setKeyHint(hint);
+        if (!set.select(&criteria, false) || !set.moveFirst() || set.getUInt32(L"ID") != i + 1)
+            state.SkipWithError("record not found");
+    }
+    table.closeRecordSet(set);
+}
+BENCHMARK_TEMPLATE(BM_SelectFile, false)->Name("BM_SelectFile/hint:PATHID");
+BENCHMARK_TEMPLATE(BM_SelectFile, true)->Name("BM_SelectFile/hint:FILENAME");
+
+// Criteria without a hint tested against every record of the table: one match.
+void BM_CriteriaFullWalk(benchmark::State& state) {
+    Table& table = filledTable();
+    RecordSet set = table.openRecordSet();
+    LookupVariables variables;
+    CriteriaEvaluator criteria(L"[PATHID]==pathid && [FILENAME]==filename");
+    criteria.setVariables(&variables.list);
+    uint64_t allocations = 0;
+    for (auto _ : state) {
+        variables.pathId->setValue(12345);
+        const std::wstring name = fileName(12345 * 50 + 7);
+        variables.fileName->setValue(name.c_str());
+        set.select(&criteria, false);
+        const uint64_t before = allocationCount();
+        uint32_t found = 0;
+        for (bool more = set.moveFirst(); more; more = set.moveNext())
+            ++found;
+        allocations += allocationCount() - before;
+        if (found != 1)
+            state.SkipWithError("walk found the wrong records");
+    }
+    table.closeRecordSet(set);
+    state.SetItemsProcessed(state.iterations() * kRecords);
+    state.counters["allocs/record"] = benchmark::Counter(
+        static_cast<double>(allocations) / static_cast<double>(state.iterations() * kRecords));
+}
+BENCHMARK(BM_CriteriaFullWalk)->Unit(benchmark::kMillisecond);
+
+// Removing records as a record set walks: every second record of the table, then the rest, in
+// full walks; and directory after directory through the PATHID index, as the cache empties
+// removed directories.
+template <bool ByIndex>
+void BM_RemoveWhileWalking(benchmark::State& state) {
+    LookupVariables variables;
+    CriteriaEvaluator inDirectory(L"[PATHID]==pathid");
+    inDirectory.setVariables(&variables.list);
+    SyntaxValue hint;
+    hint.setName(L"PATHID");
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto table = createFilesTable(L"remove");
+        if (!table || !appendAll(*table)) {
+            state.SkipWithError("fill failed");
+            break;
+        }
+        RecordSet set = table->openRecordSet();
+        state.ResumeTiming();
+        uint32_t removed = 0;
+        if (ByIndex) {
+            for (uint32_t dir = 0; dir < kRecords / 50; ++dir) {
+                variables.pathId->setValue(dir);
+                hint.number = dir;
+                inDirectory.setKeyHint(hint);
+                set.select(&inDirectory, true);
+                for (bool more = set.moveFirst(); more; more = set.moveNext())
+                    removed += set.removeRecord() ? 1 : 0;
+            }
+        } else {
+            bool odd = false;
+            for (bool more = set.moveFirst(); more; more = set.moveNext()) {
+                if ((odd = !odd))
+                    removed += set.removeRecord() ? 1 : 0;
+            }
+            for (bool more = set.moveFirst(); more; more = set.moveNext())
+                removed += set.removeRecord() ? 1 : 0;
+        }
+        if (removed != kRecords)
+            state.SkipWithError("records left");
+        state.PauseTiming();
+        table.reset();
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * kRecords);
+}
+BENCHMARK_TEMPLATE(BM_RemoveWhileWalking, false)
+    ->Name("BM_RemoveWhileWalking/full")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
+BENCHMARK_TEMPLATE(BM_RemoveWhileWalking, true)
+    ->Name("BM_RemoveWhileWalking/byPathIndex")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);
 
 }  // namespace
 
