@@ -21,8 +21,8 @@ auto numberOf(const std::weak_ptr<RecordCursor>& handle, const wchar_t* name, in
 }
 
 template <typename FieldClass, typename Value>
-bool setNumber(const std::weak_ptr<RecordCursor>& handle, const wchar_t* name, int32_t type,
-               Value value) {
+bool setField(const std::weak_ptr<RecordCursor>& handle, const wchar_t* name, int32_t type,
+              Value value) {
     return withCursor(handle, false, [&](RecordCursor& cursor) {
         Field* field = cursor.field(name, type);
         if (field == nullptr)
@@ -73,21 +73,15 @@ uint64_t RecordSet::getUInt64(const wchar_t* fieldName) const {
 }
 
 bool RecordSet::setString(const wchar_t* fieldName, const wchar_t* text) {
-    return withCursor(cursor_, false, [&](RecordCursor& cursor) {
-        Field* field = cursor.field(fieldName, FT_STRING);
-        if (field == nullptr)
-            return false;
-        static_cast<StringField*>(field)->setValue(text);
-        return true;
-    });
+    return setField<StringField>(cursor_, fieldName, FT_STRING, text);
 }
 
 bool RecordSet::setUInt32(const wchar_t* fieldName, uint32_t value) {
-    return setNumber<UInt32Field>(cursor_, fieldName, FT_UINT32, value);
+    return setField<UInt32Field>(cursor_, fieldName, FT_UINT32, value);
 }
 
 bool RecordSet::setUInt64(const wchar_t* fieldName, uint64_t value) {
-    return setNumber<UInt64Field>(cursor_, fieldName, FT_UINT64, value);
+    return setField<UInt64Field>(cursor_, fieldName, FT_UINT64, value);
 }
 
 bool RecordSet::addRecord() {

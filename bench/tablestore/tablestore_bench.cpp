@@ -69,12 +69,12 @@ bool appendAll(Table& table) {
     FieldList record;
     record.resetFrom(table.schema());
     auto* id = static_cast<UInt32Field*>(record.findField(L"ID"));
-    auto* pathId = static_cast<UInt32Field*>(record.findField(L"PATHID"));
+    auto* pathid = static_cast<UInt32Field*>(record.findField(L"PATHID"));
     auto* name = static_cast<StringField*>(record.findField(L"FILENAME"));
     auto* size = static_cast<UInt64Field*>(record.findField(L"SIZE"));
     for (uint32_t i = 0; i < kRecords; ++i) {
         id->setValue(i + 1);
-        pathId->setValue(i / 50);  // fifty files per directory
+        pathid->setValue(i / 50);  // fifty files per directory
         name->setValue(fileName(i).c_str());
         size->setValue(1000ull * i);
         if (!table.appendRecord(record))
@@ -163,18 +163,30 @@ void BM_FullWalk(benchmark::State& state) {
 }
 BENCHMARK(BM_FullWalk)->Unit(benchmark::kMillisecond);
 
-// The variables of the cache's file lookup criteria.
-struct LookupVariables {
-    LookupVariables() {
-        list.addField(L"pathid", FT_UINT32);
-        list.addField(L"filename", FT_STRING);
-        pathId = static_cast<UInt32Field*>(list.findField(L"pathid"));
-        fileName = static_cast<StringField*>(list.findField(L"filename"));
+// Criteria over files bound to the variables pathid and filename, as the cache binds them.
+struct FileCriteria {
+    explicit FileCriteria(const wchar_t* text) : criteria(text) {
+        variables.addField(L"pathid", FT_UINT32);
+        variables.addField(L"filename", FT_STRING);
+        pathid = static_cast<UInt32Field*>(variables.findField(L"pathid"));
+        filename = static_cast<StringField*>(variables.findField(L"filename"));
+        criteria.setVariables(&variables);
     }
-    FieldList list;
-    UInt32Field* pathId;
-    StringField* fileName;
+    // Sets the variables to the directory and name of record i of appendAll.
+    void aimAt(uint32_t i) {
+        name = fileName(i);
+        pathid->setValue(i / 50);
+        filename->setValue(name.c_str());
+    }
+
+    FieldList variables;
+    UInt32Field* pathid;
+    StringField* filename;
+    std::wstring name;
+    CriteriaEvaluator criteria;
 };
+
+constexpr wchar_t kFileLookup[] = L"[PATHID]==pathid && [FILENAME]==filename";
 
 // select and moveFirst for one file, its directory and name picked at random, the key hint on
 // PATHID (fifty records per key) or on FILENAME (one record per key).
@@ -182,9 +194,7 @@ template <bool ByName>
 void BM_SelectFile(benchmark::State& state) {
     Table& table = filledTable();
     RecordSet set = table.openRecordSet();
-    LookupVariables variables;
-    CriteriaEvaluator criteria(L"[PATHID]==pathid && [FILENAME]==filename");
-    criteria.setVariables(&variables.list);
+    FileCriteria lookup(kFileLookup);
     SyntaxValue hint;
     hint.setName(ByName ? L"FILENAME" : L"PATHID");
     hint.type = ByName ? SyntaxValue::STRING : SyntaxValue::NUMERIC;
@@ -192,16 +202,16 @@ void BM_SelectFile(benchmark::State& state) {
     std::uniform_int_distribution<uint32_t> pick(0, kRecords - 1);
     for (auto _ : state) {
         const uint32_t i = pick(random);
-        const std::wstring name = fileName(i);
-        variables.pathId->setValue(i / 50);
-        variables.fileName->setValue(name.c_str());
+        lookup.aimAt(i);
         if (ByName)
-            hint.setText(name.c_str());
+            hint.setText(lookup.name.c_str());
         else
             hint.number = i / 50;
-        criteria.setKeyHint(hint);
-        if (!set.select(&criteria, false) || !set.moveFirst() || set.getUInt32(L"ID") != i + 1)
+        lookup.criteria.setKeyHint(hint);
+        if (!set.select(&lookup.criteria, false) || !set.moveFirst() ||
+            set.getUInt32(L"ID") != i + 1) {
             state.SkipWithError("record not found");
+        }
     }
     table.closeRecordSet(set);
 }
@@ -212,15 +222,11 @@ BENCHMARK_TEMPLATE(BM_SelectFile, true)->Name("BM_SelectFile/hint:FILENAME");
 void BM_CriteriaFullWalk(benchmark::State& state) {
     Table& table = filledTable();
     RecordSet set = table.openRecordSet();
-    LookupVariables variables;
-    CriteriaEvaluator criteria(L"[PATHID]==pathid && [FILENAME]==filename");
-    criteria.setVariables(&variables.list);
+    FileCriteria lookup(kFileLookup);
     uint64_t allocations = 0;
     for (auto _ : state) {
-        variables.pathId->setValue(12345);
-        const std::wstring name = fileName(12345 * 50 + 7);
-        variables.fileName->setValue(name.c_str());
-        set.select(&criteria, false);
+        lookup.aimAt(12345);
+        set.select(&lookup.criteria, false);
         const uint64_t before = allocationCount();
         uint32_t found = 0;
         for (bool more = set.moveFirst(); more; more = set.moveNext())
@@ -241,9 +247,7 @@ BENCHMARK(BM_CriteriaFullWalk)->Unit(benchmark::kMillisecond);
 // removed directories.
 template <bool ByIndex>
 void BM_RemoveWhileWalking(benchmark::State& state) {
-    LookupVariables variables;
-    CriteriaEvaluator inDirectory(L"[PATHID]==pathid");
-    inDirectory.setVariables(&variables.list);
+    FileCriteria inDirectory(L"[PATHID]==pathid");
     SyntaxValue hint;
     hint.setName(L"PATHID");
     for (auto _ : state) {
@@ -258,10 +262,10 @@ void BM_RemoveWhileWalking(benchmark::State& state) {
         uint32_t removed = 0;
         if (ByIndex) {
             for (uint32_t dir = 0; dir < kRecords / 50; ++dir) {
-                variables.pathId->setValue(dir);
+                inDirectory.pathid->setValue(dir);
                 hint.number = dir;
-                inDirectory.setKeyHint(hint);
-                set.select(&inDirectory, true);
+                inDirectory.criteria.setKeyHint(hint);
+                set.select(&inDirectory.criteria, true);
                 for (bool more = set.moveFirst(); more; more = set.moveNext())
                     removed += set.removeRecord() ? 1 : 0;
             }
