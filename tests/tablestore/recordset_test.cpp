@@ -9,6 +9,7 @@
 
 #include "criteriaevaluator.h"
 #include "tablefixture.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -115,6 +116,20 @@ TEST_F(RecordSetTest, WalksOneBucketNewestFirstOrEveryRecordInNumberOrder) {
     CriteriaEvaluator broken(nullptr);
     ASSERT_TRUE(set.select(&broken, false));
     EXPECT_FALSE(set.moveFirst());
+
+    // Letters whose lower case is an ASCII letter but whose upper case is not that letter's
+    // (Kelvin sign, dotted I, long s): the index walk returns what testing every record returns.
+    for (const wchar_t* letter : {L"\u212A", L"\u0130", L"\u017F"})
+        add(set, 9, 8, letter);
+    for (const wchar_t* text : {L"[NAME] == \"k\"", L"[NAME] == \"i\"", L"[NAME] == \"s\""}) {
+        CriteriaEvaluator indexed(text);
+        CriteriaEvaluator tested(text);
+        ASSERT_TRUE(tested.setKeyHint(SyntaxValue()));  // no hint: every record is tested
+        ASSERT_TRUE(set.select(&tested, false));
+        const Ids all = ids(set);
+        ASSERT_TRUE(set.select(&indexed, false));
+        EXPECT_EQ(ids(set), all) << utf8::fromWide(text);
+    }
 }
 
 TEST_F(RecordSetTest, HandlesEndWithCloseAndWithTheirTable) {
