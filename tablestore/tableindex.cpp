@@ -94,6 +94,21 @@ bool TableIndex::insert(uint32_t bucket, uint32_t recordNumber) {
            writeSlot(recordNumber, next);
 }
 
+bool TableIndex::lists(uint32_t bucket, uint32_t recordNumber) {
+    if (bucket >= INDEX_BUCKETS)
+        return false;
+    uint32_t number = 0;
+    uint32_t next = 0;
+    // Links only lead to older slots (readChainSlot checks it), so the walk ends.
+    for (uint32_t slot = bucket; readChainSlot(slot, number, next); slot = next) {
+        if (number == recordNumber)
+            return true;
+        if (next == kNoSlot)
+            return false;
+    }
+    return false;
+}
+
 bool TableIndex::writeSlot(uint32_t number, uint32_t next) {
     uint8_t bytes[kSlotSize];
     fileio::storeU32(bytes, number);

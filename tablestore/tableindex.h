@@ -38,6 +38,8 @@ class TableIndex {
     bool readChainSlot(uint32_t slot, uint32_t& number, uint32_t& next);
     // Files recordNumber under bucket, ahead of the records already there.
     bool insert(uint32_t bucket, uint32_t recordNumber);
+    // True when the chain of bucket already lists recordNumber.
+    bool lists(uint32_t bucket, uint32_t recordNumber);
 
     const wchar_t* indexName() const { return indexName_.c_str(); }
     const wchar_t* fieldName() const { return fieldName_.c_str(); }
