@@ -24,18 +24,6 @@ std::string binDirectory() {
     return utf8::fromWide(fs::path(sysinfo::executablePath()).parent_path().wstring());
 }
 
-// Runs the current directory elsewhere for a while.
-class CurrentDirectory {
-  public:
-    explicit CurrentDirectory(const fs::path& to) : saved_(fs::current_path()) {
-        fs::current_path(to);
-    }
-    ~CurrentDirectory() { fs::current_path(saved_); }
-
-  private:
-    fs::path saved_;
-};
-
 class Loader : public ConfigFile {
   protected:
     Loader() { testsupport::setEnv(L"VIGIL_TESTLIB_TRACE", trace_.wstring().c_str()); }
@@ -62,12 +50,12 @@ TEST_F(Loader, WithoutAHomeTheLibraryIsLookedForInTheCurrentDirectory) {
     // Windows looks for a relative name in its standard search order, which includes the
     // program's own folder, where the library is.
     {
-        CurrentDirectory cd(dir_.path());
+        testsupport::InDirectory cd(dir_.path());
         EXPECT_FALSE(loadFsProvider("replay", &config_));
     }
 #endif
     // ...and found where it lies.
-    CurrentDirectory cd(binDirectory());
+    testsupport::InDirectory cd(binDirectory());
     auto monitor = loadFsProvider("replay", &config_);
     ASSERT_TRUE(monitor) << lastLibraryError() << log_.text();
     EXPECT_STREQ(dynamic_cast<FsProvider&>(*monitor).providerName(), "replay");
@@ -80,7 +68,7 @@ TEST_F(Loader, AConfiguredHomeFindsTheLibraryFromAnyDirectory) {
     ASSERT_EQ(adjustDynamicLibraryName(name, sizeof name, "fsx", &config_), 0);
     EXPECT_EQ(std::string(name), home + kSep + "fsx" + kSuffix);
 
-    CurrentDirectory cd(dir_.path());
+    testsupport::InDirectory cd(dir_.path());
     auto monitor = loadFsProvider("replay", &config_);
     ASSERT_TRUE(monitor) << lastLibraryError() << log_.text();
     // The library logs through this program's log.

@@ -25,6 +25,21 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Makes dir the current directory while the object lives.
+class InDirectory {
+  public:
+    explicit InDirectory(const std::filesystem::path& dir)
+        : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir);
+    }
+    ~InDirectory() { std::filesystem::current_path(previous_); }
+    InDirectory(const InDirectory&) = delete;
+    InDirectory& operator=(const InDirectory&) = delete;
+
+  private:
+    std::filesystem::path previous_;
+};
+
 std::vector<uint8_t> readBytes(const std::filesystem::path& path);
 std::string readText(const std::filesystem::path& path);
 void writeText(const std::filesystem::path& path, const std::string& text);
