@@ -115,13 +115,18 @@ uint32_t DirectoryListing::open(std::wstring_view directory) {
 }
 
 uint32_t DirectoryListing::openChild(const DirectoryListing& parent, std::wstring_view name,
-                                     std::wstring_view path) {
+                                     std::wstring_view) {
     close();
     if (!parent.impl_)
         return sysinfo::kErrorInvalidHandle;
-    const int fd = ::openat(dirfd(parent.impl_->dir), utf8::fromWide(name).c_str(),
-                            kDirectoryFlags | O_NOFOLLOW);
-    return adoptDirectory(fd, utf8::fromWide(path), impl_);
+    const std::string bytes = utf8::fromWide(name);
+    const int fd = ::openat(dirfd(parent.impl_->dir), bytes.c_str(), kDirectoryFlags | O_NOFOLLOW);
+    // The parent's path is already in bytes: only the name needs converting.
+    std::string childPath = parent.impl_->path;
+    if (childPath.empty() || childPath.back() != '/')
+        childPath += '/';
+    childPath += bytes;
+    return adoptDirectory(fd, std::move(childPath), impl_);
 }
 
 uint32_t DirectoryListing::next(ListingEntry& entry) {
