@@ -8,11 +8,12 @@
 // itself: the criteria would also accept a record whose name merely matches the component as a
 // wildcard pattern.
 #include <algorithm>
+#include <cwchar>
+#include <string_view>
 
 #include "cache/cacheschema.h"
 #include "cache/fscache.h"
 #include "system/platform.h"
-#include "text/pathhelper.h"
 #include "text/strutil.h"
 
 namespace {
@@ -50,9 +51,9 @@ bool FS_Cache::selectId(RecordSet& records, uint32_t id) {
     return records.select(critId.get(), true) && records.moveFirst();
 }
 
-void FS_Cache::matchChildren(RecordSet& byName, RecordSet& byParent, uint32_t parentId,
-                             const std::wstring& name, bool caseSensitive, bool firstOnly,
-                             std::vector<uint32_t>& found) {
+RecordSet* FS_Cache::matchChildren(RecordSet& byName, RecordSet& byParent, uint32_t parentId,
+                                   const std::wstring& name, bool caseSensitive, bool firstOnly,
+                                   std::vector<uint32_t>& found) {
     const size_t before = found.size();
     const bool shortToo = mayBeShortName(name.c_str());
     // True when the record is wanted and the walk may stop.
@@ -78,24 +79,29 @@ void FS_Cache::matchChildren(RecordSet& byName, RecordSet& byParent, uint32_t pa
     byParent.select(critParentId.get(), true);
     if (shortToo) {
         // A short name has no index of its own here: the parent's children hold every match.
-        for (bool more = byParent.moveFirst(); more && !take(byParent); more = byParent.moveNext())
-            ;
-        return;
+        for (bool more = byParent.moveFirst(); more; more = byParent.moveNext()) {
+            if (take(byParent))
+                return &byParent;
+        }
+        return nullptr;
     }
     varPathName->setValue(name.c_str());
     hintText(*critPathName, cacheschema::kPathName, name.c_str());
     byName.select(critPathName.get(), caseSensitive);
-    bool nameLive = byName.moveFirst();
-    bool parentLive = nameLive && byParent.moveFirst();
     // Once either chain has been walked to its end, every match has been met.
-    while (nameLive && parentLive) {
+    bool nameLive = byName.moveFirst();
+    bool parentStarted = false;
+    while (nameLive) {
         if (take(byName))
-            return;
+            return &byName;
         nameLive = byName.moveNext();
+        if (!(parentStarted ? byParent.moveNext() : byParent.moveFirst()))
+            break;
+        parentStarted = true;
         if (take(byParent))
-            return;
-        parentLive = byParent.moveNext();
+            return &byParent;
     }
+    return nullptr;
 }
 
 bool FS_Cache::findDirectory(RecordSet& directoriesRecordSet, RecordSet& parentRecordSet,
@@ -103,44 +109,56 @@ bool FS_Cache::findDirectory(RecordSet& directoriesRecordSet, RecordSet& parentR
     if (path == nullptr)
         return false;
     caseSensitive = platform::nameCaseSensitive(caseSensitive);
-    MonitoredPathList ancestors;
-    MonitoredPathList names;
-    PathHelper::splitPath(MonitoredPath(path, 0), ancestors, names);
-    if (names.empty())
-        return false;
+    // The components from the root text ("C:\" or "/") down; one trailing separator does not
+    // count.
+    constexpr wchar_t sep = platform::kPathSeparator;
+    std::wstring_view rest(path);
+    const size_t rootEnd = rest.find(sep);
+    std::vector<std::wstring_view> parts{
+        rest.substr(0, rootEnd == rest.npos ? rest.npos : rootEnd + 1)};
+    rest.remove_prefix(parts[0].size());
+    if (!rest.empty() && rest.back() == sep)
+        rest.remove_suffix(1);
+    for (size_t at = 0; !rest.empty() && at <= rest.size();) {
+        const size_t end = std::min(rest.find(sep, at), rest.size());
+        parts.push_back(rest.substr(at, end - at));
+        at = end + 1;
+    }
 
     // The first match at every level is the answer when names are unique under each parent.
     std::vector<uint32_t> level;
+    std::wstring name;
     uint32_t parentId = 0;
-    size_t k = names.size();
-    while (k > 0) {
+    RecordSet* positioned = nullptr;
+    size_t k = 0;
+    for (; k < parts.size(); ++k) {
         level.clear();
-        matchChildren(directoriesRecordSet, parentRecordSet, parentId, *names[k - 1].path,
-                      caseSensitive, true, level);
+        name.assign(parts[k]);
+        positioned = matchChildren(directoriesRecordSet, parentRecordSet, parentId, name,
+                                   caseSensitive, true, level);
         if (level.empty())
             break;
         parentId = level.front();
-        --k;
     }
+    if (k == parts.size())
+        return positioned == &directoriesRecordSet || selectId(directoriesRecordSet, parentId);
+    if (k == 0)
+        return false;
     // A miss below the root may come from having followed one of two equally named
     // directories: then every branch is followed, level by level.
-    if (k > 0 && k < names.size()) {
-        std::vector<uint32_t> parents{0};
-        for (k = names.size(); k > 0 && !parents.empty(); --k) {
-            level.clear();
-            for (uint32_t parent : parents) {
-                matchChildren(directoriesRecordSet, parentRecordSet, parent, *names[k - 1].path,
-                              caseSensitive, false, level);
-            }
-            parents.swap(level);
+    std::vector<uint32_t> parents{0};
+    for (k = 0; k < parts.size() && !parents.empty(); ++k) {
+        level.clear();
+        name.assign(parts[k]);
+        for (uint32_t parent : parents) {
+            matchChildren(directoriesRecordSet, parentRecordSet, parent, name, caseSensitive, false,
+                          level);
         }
-        if (parents.empty())
-            return false;
-        // Of equally named directories the newest, as a walk of the name's bucket meets first.
-        parentId = *std::max_element(parents.begin(), parents.end());
-        k = 0;
+        parents.swap(level);
     }
-    return k == 0 && selectId(directoriesRecordSet, parentId);
+    // Of equally named directories the newest, as a walk of the name's bucket meets first.
+    return !parents.empty() &&
+           selectId(directoriesRecordSet, *std::max_element(parents.begin(), parents.end()));
 }
 
 bool FS_Cache::findFile(RecordSet& filesRecordSet, uint32_t directoryId, const wchar_t* name,

@@ -183,10 +183,11 @@ class FS_Cache {
     bool addDirectoryRecord(RecordSet& records, uint32_t id, const wchar_t* name,
                             const wchar_t* shortName, uint32_t parentId, uint32_t time);
     // The children of parentId on the directory records that are called name; see
-    // cachelookup.cpp. firstOnly stops at the first one.
-    void matchChildren(RecordSet& byName, RecordSet& byParent, uint32_t parentId,
-                       const std::wstring& name, bool caseSensitive, bool firstOnly,
-                       std::vector<uint32_t>& found);
+    // cachelookup.cpp. firstOnly stops at the first one and answers the record set that stands
+    // on it.
+    RecordSet* matchChildren(RecordSet& byName, RecordSet& byParent, uint32_t parentId,
+                             const std::wstring& name, bool caseSensitive, bool firstOnly,
+                             std::vector<uint32_t>& found);
     void logProgress(bool force);
 
     // The collector and its thread belong to the monitor's start (not yet built); the monitor is
