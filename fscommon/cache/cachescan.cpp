@@ -363,6 +363,7 @@ int FS_Cache::build(const MonitoredPath& root, RecordSet& directoriesRecordSet,
                     RecordSet& parentRecordSet, const MonitoredPathList& includeList,
                     const MonitoredPathList& excludeList, bool caseSensitive, int32_t timeout) {
     int result = 0;
+    counts = {};
     MonitoredPathList ancestors;
     MonitoredPathList names;
     PathHelper::splitPath(root, ancestors, names);

@@ -21,20 +21,23 @@ std::wstring mutexNameOf(const std::wstring& cachePath) {
     return name;
 }
 
-template <size_t N>
-bool defineTable(Table& table, const cacheschema::FieldSpec (&fields)[N]) {
+// Makes table name in directory with fields and then, once it exists, their indexes (an index
+// that cannot be made leaves lookups to walk the table; the cache still works). Null when the
+// table could not be created.
+template <size_t F, size_t I>
+std::unique_ptr<Table> makeTable(const wchar_t* name, const std::wstring& directory, bool compact,
+                                 const cacheschema::FieldSpec (&fields)[F],
+                                 const wchar_t* const (&indexes)[I]) {
+    auto table = std::make_unique<Table>(name, directory.c_str(), compact);
     for (const cacheschema::FieldSpec& field : fields) {
-        if (!table.addField(field.name, field.type))
-            return false;
+        if (!table->addField(field.name, field.type))
+            return nullptr;
     }
-    return table.create();
-}
-
-template <size_t N>
-void createIndexes(Table& table, const wchar_t* tableName, const wchar_t* const (&fields)[N]) {
-    // An index that cannot be made leaves lookups to walk the table; the cache still works.
-    for (const wchar_t* field : fields)
-        table.createIndex((std::wstring(tableName) + L"_" + field).c_str(), field);
+    if (!table->create())
+        return nullptr;
+    for (const wchar_t* field : indexes)
+        table->createIndex((std::wstring(name) + L"_" + field).c_str(), field);
+    return table;
 }
 
 }  // namespace
@@ -191,26 +194,18 @@ void FS_Cache::tablesReady() {
 
 bool FS_Cache::createFilesTable(std::unique_ptr<Table>& table, const wchar_t* name) {
     LOG_ENTRY(log, "FS_Cache::createFilesTable - entering...\n");
-    table = std::make_unique<Table>(name, cachePathName.c_str(), compactTables);
-    const bool created = defineTable(*table, cacheschema::kFileFields);
-    if (created)
-        createIndexes(*table, name, cacheschema::kFileIndexes);
-    else
-        table.reset();
-    LOG_EXIT(log, "FS_Cache::createFilesTable - exit. [retValue is %d]\n", created ? 1 : 0);
-    return created;
+    table = makeTable(name, cachePathName, compactTables, cacheschema::kFileFields,
+                      cacheschema::kFileIndexes);
+    LOG_EXIT(log, "FS_Cache::createFilesTable - exit. [retValue is %d]\n", table ? 1 : 0);
+    return table != nullptr;
 }
 
 bool FS_Cache::createDirectoriesTable(std::unique_ptr<Table>& table, const wchar_t* name) {
     LOG_ENTRY(log, "FS_Cache::createDirectoriesTable - entering...\n");
-    table = std::make_unique<Table>(name, cachePathName.c_str(), compactTables);
-    const bool created = defineTable(*table, cacheschema::kDirectoryFields);
-    if (created)
-        createIndexes(*table, name, cacheschema::kDirectoryIndexes);
-    else
-        table.reset();
-    LOG_EXIT(log, "FS_Cache::createDirectoriesTable - exit. [retValue is %d]\n", created ? 1 : 0);
-    return created;
+    table = makeTable(name, cachePathName, compactTables, cacheschema::kDirectoryFields,
+                      cacheschema::kDirectoryIndexes);
+    LOG_EXIT(log, "FS_Cache::createDirectoriesTable - exit. [retValue is %d]\n", table ? 1 : 0);
+    return table != nullptr;
 }
 
 bool FS_Cache::openCache() {
