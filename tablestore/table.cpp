@@ -79,13 +79,16 @@ bool Table::writeHeader() {
     return fileio::writeExact(*data_, header.data(), recordsStart_);
 }
 
-bool Table::open() {
+bool Table::open(bool readOnly) {
     if (directory_.empty() || isOpen())
         return false;
     data_ = createFile(dataPath_.c_str());
     pointers_ = createFile(pointerPath_.c_str());
     schema_.clear();
-    if (!data_->open() || !pointers_->open() || !readHeader() || !loadIndexes()) {
+    const auto openFile = [readOnly](File& file) {
+        return readOnly ? file.openReadOnly() : file.open();
+    };
+    if (!openFile(*data_) || !openFile(*pointers_) || !readHeader() || !loadIndexes(readOnly)) {
         close();
         return false;
     }
@@ -123,7 +126,7 @@ bool Table::readHeader() {
            static_cast<uint64_t>(live) + removed <= pointerBytes / kPointerSize;
 }
 
-bool Table::loadIndexes() {
+bool Table::loadIndexes(bool readOnly) {
     std::vector<CatalogueEntry> entries;
     if (!readCatalogue(cataloguePath(), entries))
         return false;
@@ -133,7 +136,7 @@ bool Table::loadIndexes() {
             return false;
         auto index = std::make_unique<TableIndex>(entry.indexName.c_str(), directory_.c_str(),
                                                   entry.fieldName.c_str());
-        if (index->open())
+        if (index->open(readOnly))
             indexes_.push_back(std::move(index));
     }
     return true;
@@ -210,7 +213,7 @@ bool Table::appendRecord(const FieldList& record) {
 }
 
 bool Table::append(const FieldList& record, uint32_t& number) {
-    if (!isOpen() || !codec_.encode(record))
+    if (!writable() || !codec_.encode(record))
         return false;
     // The record goes in before its pointer entry, so that no entry ever points at bytes that
     // were not written.
@@ -242,7 +245,7 @@ bool Table::addIndexEntries(const FieldList& record, uint32_t number) {
 
 bool Table::removeRecord(uint32_t number) {
     uint32_t offset = 0;
-    if (!isOpen() || !pointerAt(number, offset) || offset == 0)
+    if (!writable() || !pointerAt(number, offset) || offset == 0)
         return false;
     if (!fileio::seekTo(*pointers_, static_cast<uint64_t>(number) * kPointerSize) ||
         !fileio::writeU32(*pointers_, 0)) {
@@ -271,7 +274,7 @@ bool Table::updateRecord(uint32_t number, const FieldList& record) {
 }
 
 bool Table::updateRecord(uint32_t number, const FieldList& record, uint32_t& now) {
-    if (!isOpen())
+    if (!writable())
         return false;
     now = number;
     if (codec_.compact())
@@ -335,8 +338,8 @@ uint32_t Table::numberEnd() {
 }
 
 bool Table::createIndex(const wchar_t* indexName, const wchar_t* fieldName) {
-    if (indexName == nullptr || fieldName == nullptr || !isOpen() || !isPlainIndexName(indexName) ||
-        schema_.findField(fieldName) == nullptr) {
+    if (indexName == nullptr || fieldName == nullptr || !writable() ||
+        !isPlainIndexName(indexName) || schema_.findField(fieldName) == nullptr) {
         return false;
     }
     for (const auto& index : indexes_) {

@@ -41,8 +41,12 @@ class Table {
     // index catalogue (old index files stay until an index of the same name is created again).
     bool create();
     // Opens the files, reads the schema and loads the indexes of the catalogue (an index whose
-    // file cannot be opened is left out). False when a file is missing or damaged.
-    bool open();
+    // file cannot be opened is left out). False when a file is missing or damaged. With readOnly
+    // every file is opened for reading only (see File::openReadOnly): records and indexes can be
+    // read and walked, and every change is refused, so a reader never alters a live table.
+    bool open(bool readOnly = false);
+    bool readOnly() const { return isOpen() && data_->readOnly(); }
+    bool writable() const { return isOpen() && !data_->readOnly(); }
     // Closes files and indexes, ends every record set opened on the table (their handles then
     // answer as empty ones) and empties the schema; false when the table was not open.
     bool close();
@@ -93,7 +97,7 @@ class Table {
     void releaseFiles();
     bool writeHeader();
     bool readHeader();
-    bool loadIndexes();
+    bool loadIndexes(bool readOnly);
     bool saveCatalogue() const;
     std::wstring cataloguePath() const;
 

@@ -34,11 +34,11 @@ bool TableIndex::create() {
     return true;
 }
 
-bool TableIndex::open() {
+bool TableIndex::open(bool readOnly) {
     if (path_.empty() || file_)
         return false;
     auto file = createFile(path_.c_str());
-    if (!file->open())
+    if (!(readOnly ? file->openReadOnly() : file->open()))
         return false;
     const uint32_t size = fileio::contentSize(*file);
     if (size < INDEX_BUCKETS * kSlotSize || size % kSlotSize != 0)

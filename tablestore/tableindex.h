@@ -24,8 +24,9 @@ class TableIndex {
 
     // Creates the file (emptying an existing one) with every bucket empty.
     bool create();
-    // Opens the existing file; false when it is too short for its buckets or not made of slots.
-    bool open();
+    // Opens the existing file (for lookups only when readOnly); false when it is too short for its
+    // buckets or not made of slots.
+    bool open(bool readOnly = false);
     bool close();
     bool isOpen() const { return file_ != nullptr; }
     // Deletes the index file; refused while it is open.
