@@ -74,12 +74,15 @@ RecordSet* FS_Cache::matchChildren(RecordSet& byName, RecordSet& byParent, uint3
         return firstOnly;
     };
 
-    varParentId->setValue(parentId);
-    hintNumber(*critParentId, cacheschema::kParentId, parentId);
-    byParent.select(critParentId.get(), true);
+    // The parent's chain is selected only when it is walked.
+    auto selectChildren = [&] {
+        varParentId->setValue(parentId);
+        hintNumber(*critParentId, cacheschema::kParentId, parentId);
+        return byParent.select(critParentId.get(), true) && byParent.moveFirst();
+    };
     if (shortToo) {
         // A short name has no index of its own here: the parent's children hold every match.
-        for (bool more = byParent.moveFirst(); more; more = byParent.moveNext()) {
+        for (bool more = selectChildren(); more; more = byParent.moveNext()) {
             if (take(byParent))
                 return &byParent;
         }
@@ -95,7 +98,7 @@ RecordSet* FS_Cache::matchChildren(RecordSet& byName, RecordSet& byParent, uint3
         if (take(byName))
             return &byName;
         nameLive = byName.moveNext();
-        if (!(parentStarted ? byParent.moveNext() : byParent.moveFirst()))
+        if (!(parentStarted ? byParent.moveNext() : selectChildren()))
             break;
         parentStarted = true;
         if (take(byParent))
