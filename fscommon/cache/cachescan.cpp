@@ -75,8 +75,9 @@ class FS_Cache::Scanner {
     };
     enum class Entered { Yes, No };
 
-    // Steps 1 to 6 for the directory whose path is in path_: on Yes a frame is pushed, on No
-    // result holds the directory's result.
+    // Enters the directory whose path is in path_ (budget and stop request, path limit, listing
+    // opened with retries, whose files are recorded): on Yes its frame is pushed, on No result
+    // holds the directory's result.
     Entered enter(uint32_t id, int32_t budget, int& result);
     uint32_t openListing(listing::DirectoryListing& listing, uint32_t start, int32_t budget,
                          const std::wstring& pattern, int& result);

@@ -12,7 +12,7 @@
 
 namespace cacheschema {
 
-struct FieldSpec {
+struct FieldDef {
     const wchar_t* name;
     int32_t type;
 };
@@ -23,7 +23,7 @@ inline constexpr wchar_t kPathName[] = L"PATHNAME";
 inline constexpr wchar_t kShortPathName[] = L"SHORTPATHNAME";
 inline constexpr wchar_t kParentId[] = L"PARENTID";
 inline constexpr wchar_t kCreationTime[] = L"CREATIONTIME";
-inline constexpr FieldSpec kDirectoryFields[] = {
+inline constexpr FieldDef kDirectoryFields[] = {
     {kId, FT_UINT32},       {kPathName, FT_STRING},     {kShortPathName, FT_STRING},
     {kParentId, FT_UINT32}, {kCreationTime, FT_UINT32},
 };
@@ -39,7 +39,7 @@ inline constexpr wchar_t kPathId[] = L"PATHID";
 inline constexpr wchar_t kMd5[] = L"MD5";
 inline constexpr wchar_t kCrc32[] = L"CRC32";
 inline constexpr wchar_t kQ32[] = L"Q32";
-inline constexpr FieldSpec kFileFields[] = {
+inline constexpr FieldDef kFileFields[] = {
     {kFileName, FT_STRING}, {kShortFileName, FT_STRING}, {kAttr, FT_UINT32},  {kSize, FT_UINT64},
     {kPathId, FT_UINT32},   {kMd5, FT_STRING},           {kCrc32, FT_UINT32}, {kQ32, FT_UINT32},
 };
@@ -49,7 +49,7 @@ inline constexpr const wchar_t* kFileIndexes[] = {kFileName, kShortFileName, kPa
 inline constexpr wchar_t kNoDigest[] = L"0";
 
 // Variables of every criterion, in this order.
-inline constexpr FieldSpec kVariables[] = {
+inline constexpr FieldDef kVariables[] = {
     {L"id", FT_UINT32},
     {L"pathid", FT_UINT32},
     {L"parentid", FT_UINT32},

@@ -26,10 +26,10 @@ std::wstring mutexNameOf(const std::wstring& cachePath) {
 // table could not be created.
 template <size_t F, size_t I>
 std::unique_ptr<Table> makeTable(const wchar_t* name, const std::wstring& directory, bool compact,
-                                 const cacheschema::FieldSpec (&fields)[F],
+                                 const cacheschema::FieldDef (&fields)[F],
                                  const wchar_t* const (&indexes)[I]) {
     auto table = std::make_unique<Table>(name, directory.c_str(), compact);
-    for (const cacheschema::FieldSpec& field : fields) {
+    for (const cacheschema::FieldDef& field : fields) {
         if (!table->addField(field.name, field.type))
             return nullptr;
     }
@@ -94,10 +94,10 @@ bool FS_Cache::initialise(const wchar_t* directoriesTableName, const wchar_t* fi
 }
 
 bool FS_Cache::createVariables() {
-    for (const cacheschema::FieldSpec& variable : cacheschema::kVariables)
+    for (const cacheschema::FieldDef& variable : cacheschema::kVariables)
         defaultVariables.addField(variable.name, variable.type);
-    auto find = [&]<typename T>(T*& slot, const cacheschema::FieldSpec& spec) {
-        slot = static_cast<T*>(defaultVariables.findField(spec.name));
+    auto find = [&]<typename T>(T*& slot, const cacheschema::FieldDef& def) {
+        slot = static_cast<T*>(defaultVariables.findField(def.name));
         return slot != nullptr;
     };
     const auto& v = cacheschema::kVariables;

@@ -157,9 +157,7 @@ class FS_Cache {
     RecordSet& filesRecords() { return filesRecordSet; }
     // The last directory id issued.
     uint32_t& directoriesCounter() { return directoriesIndex; }
-    const std::wstring& cacheDirectory() const { return cachePathName; }
     const std::wstring& accessMutexName() const { return mutexName; }
-    bool digestsOn() const { return digestsEnabled; }
 
   private:
     friend class EventCollector;
