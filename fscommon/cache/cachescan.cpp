@@ -326,6 +326,16 @@ int FS_Cache::scan(const MonitoredPath& directory, RecordSet& directoriesRecordS
                    bool caseSensitive, int32_t timeout) {
     if (!directory.path)
         return SCAN_OK;
+    // A directory that has become a link or a junction by the time it is scanned (an added
+    // entry, say) is not followed out of the tree; one that cannot be looked up goes on to the
+    // listing, which reports it.
+    listing::ListingEntry entry;
+    if (listing::lookupEntry(*directory.path, entry) == 0 &&
+        (!entry.isDirectory() || entry.isReparsePoint())) {
+        LOG_TRACE(log, "FS_Cache::scan - '%S' is a symbolic link or is not a directory!\n",
+                  directory.text());
+        return SCAN_OK;
+    }
     counts = {};
     progressStart = progressLast = sysinfo::tickCount();
     Scanner scanner(*this, directoriesRecordSet, directoriesIndex, filesRecordSet, includeList,

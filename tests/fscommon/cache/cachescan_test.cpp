@@ -165,8 +165,14 @@ TEST(CacheBuild, LinksAreNeitherRecordedNorFollowed) {
         EXPECT_EQ(path.find(L"out"), std::wstring::npos) << testing::PrintToString(path);
         EXPECT_EQ(path.find(L"loop"), std::wstring::npos) << testing::PrintToString(path);
     }
-    // A link given as the root is recorded and not scanned.
-    EXPECT_EQ(cache.build(MonitoredPath((disk.path() / "out").wstring(), 1)), 0);
+    // A link given as the root is recorded and not scanned, nor is one handed to scan itself.
+    const std::wstring link = (disk.path() / "out").wstring();
+    EXPECT_EQ(cache.build(MonitoredPath(link, 1)), 0);
+    const uint32_t id = f.view().ids.at(link);
+    EXPECT_EQ(cache.scan(MonitoredPath(link + kSep, 1), cache.directoriesRecords(),
+                         cache.directoriesCounter(), cache.filesRecords(), id, {}, {}, false,
+                         kScanBudgetMs),
+              SCAN_OK);
     EXPECT_EQ(f.view().tree.count((disk.path() / "out" / "far.txt").wstring()), 0u);
 }
 
