@@ -88,20 +88,20 @@ RecordSet* FS_Cache::matchChildren(RecordSet& byName, RecordSet& byParent, uint3
         }
         return nullptr;
     }
+    // The parent's children first: directories seldom have many. Once either chain has been
+    // walked to its end, every match has been met.
+    bool parentLive = selectChildren();
+    if (!parentLive || take(byParent))
+        return parentLive ? &byParent : nullptr;
     varPathName->setValue(name.c_str());
     hintText(*critPathName, cacheschema::kPathName, name.c_str());
     byName.select(critPathName.get(), caseSensitive);
-    // Once either chain has been walked to its end, every match has been met.
-    bool nameLive = byName.moveFirst();
-    bool parentStarted = false;
-    while (nameLive) {
+    for (bool nameLive = byName.moveFirst(); nameLive && parentLive;) {
         if (take(byName))
             return &byName;
         nameLive = byName.moveNext();
-        if (!(parentStarted ? byParent.moveNext() : selectChildren()))
-            break;
-        parentStarted = true;
-        if (take(byParent))
+        parentLive = byParent.moveNext();
+        if (parentLive && take(byParent))
             return &byParent;
     }
     return nullptr;
