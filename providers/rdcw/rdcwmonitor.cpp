@@ -3,6 +3,7 @@
 // completion routine and waits alertably, so any number of roots share it.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <future>
@@ -22,6 +23,8 @@ constexpr DWORD kNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANG
 // which then get the largest they accept.
 constexpr DWORD kBufferBytes = 1024 * 1024;
 constexpr DWORD kNetworkBufferBytes = 64 * 1024;
+// How often the roots are looked at: a root moved away gives no notification at all.
+constexpr ULONGLONG kRootCheckMs = 1000;
 
 uint32_t actionOf(DWORD fileAction) {
     switch (fileAction) {
@@ -98,7 +101,11 @@ class RdcwMonitor final : public ProviderBase {
     // Runs on the worker thread, inside its alertable wait.
     void completed(Watch& watch, DWORD error, DWORD bytes) {
         watch.pending = false;
-        if (error == ERROR_OPERATION_ABORTED || !watch.active)
+        if (!watch.active) {
+            closeDirectory(watch);  // its read was cancelled when the root went
+            return;
+        }
+        if (error == ERROR_OPERATION_ABORTED)
             return;
         if (error == ERROR_NOTIFY_ENUM_DIR || (error == ERROR_SUCCESS && bytes == 0)) {
             // The system's change buffer overflowed: what changed is unknown.
@@ -179,10 +186,22 @@ class RdcwMonitor final : public ProviderBase {
         }
     }
 
+    void closeDirectory(Watch& watch) {
+        if (watch.directory != INVALID_HANDLE_VALUE)
+            CloseHandle(watch.directory);
+        watch.directory = INVALID_HANDLE_VALUE;
+    }
+
+    // The handle goes as soon as no read is outstanding, so that it does not keep a removed
+    // directory in being.
     void rootGone(Watch& watch, DWORD error) {
         if (!watch.active)
             return;
         watch.active = false;
+        if (watch.pending)
+            CancelIo(watch.directory);
+        else
+            closeDirectory(watch);
         LOG_TRACE(log_, "rdcw - monitored root '%ls' is gone (error %lu)\n", watch.prefix.c_str(),
                   error);
         delivery_.rootGone(watch.root);
@@ -219,7 +238,7 @@ class RdcwMonitor final : public ProviderBase {
     void closeWatches() {
         closing_ = true;  // a read completing now is not issued again
         for (auto& watch : watches_) {
-            if (watch->pending)
+            if (watch->pending && watch->directory != INVALID_HANDLE_VALUE)
                 CancelIo(watch->directory);
         }
         // Each cancelled read still calls its routine; the buffers must live until then.
@@ -232,16 +251,23 @@ class RdcwMonitor final : public ProviderBase {
                 break;
             SleepEx(10, TRUE);
         }
-        for (auto& watch : watches_) {
-            if (watch->directory != INVALID_HANDLE_VALUE)
-                CloseHandle(watch->directory);
-        }
+        for (auto& watch : watches_)
+            closeDirectory(*watch);
         watches_.clear();
+    }
+
+    // A root whose path no longer leads to a directory was moved away or removed.
+    void checkRoots() {
+        for (auto& watch : watches_) {
+            if (watch->active && !isDirectory(watch->prefix))
+                rootGone(*watch, GetLastError());
+        }
     }
 
     void run(std::promise<void>& started) {
         openWatches();
         started.set_value();
+        ULONGLONG nextCheck = GetTickCount64() + kRootCheckMs;
         while (!worker_.stopRequested()) {
             holding_ = worker_.answerHold();
             if (!holding_) {
@@ -251,10 +277,19 @@ class RdcwMonitor final : public ProviderBase {
                 }
             }
             const int timeout = delivery_.waitMs(batch_);
-            WaitForSingleObjectEx(wakeEvent_, timeout < 0 ? INFINITE : static_cast<DWORD>(timeout),
-                                  TRUE);
+            const ULONGLONG now = GetTickCount64();
+            const ULONGLONG untilCheck = nextCheck > now ? nextCheck - now : 0;
+            WaitForSingleObjectEx(
+                wakeEvent_,
+                static_cast<DWORD>(timeout < 0 ? untilCheck
+                                               : std::min<ULONGLONG>(untilCheck, timeout)),
+                TRUE);
             if (worker_.stopRequested())
                 break;
+            if (GetTickCount64() >= nextCheck) {
+                checkRoots();
+                nextCheck = GetTickCount64() + kRootCheckMs;
+            }
             if (simulateLoss_.exchange(false)) {
                 for (auto& watch : watches_) {
                     if (watch->active)
