@@ -9,6 +9,7 @@
 #include "cache/eventcollector.h"
 #include "cachefixture.h"
 #include "recordset.h"
+#include "text/strutil.h"
 
 namespace fs = std::filesystem;
 using cachetest::CacheFixture;
@@ -261,7 +262,11 @@ TEST_F(Collector, NamesThatDifferOnlyInCase) {
         apply(FS_ACTION_ADDED, "name");
     }
     expectMatches();
-    EXPECT_EQ(recordsNamed(L"NAME"), 1u);
+    // One record, in whichever spelling the disk now has (Wine may keep the old one).
+    EXPECT_EQ(recordsWhere([](const FileRecord& r) {
+                  return r.name.size() == 4 && compareNoCase(r.name.c_str(), L"name") == 0;
+              }),
+              1u);
 }
 
 TEST_F(Collector, ALinkToADirectoryIsNeitherRecordedNorFollowed) {
