@@ -1,6 +1,7 @@
 #include "cache/eventcollector.h"
 
 #include <atomic>
+#include <vector>
 
 #include "cache/cacheschema.h"
 #include "cache/fscache.h"
@@ -228,18 +229,49 @@ void EventCollector::rebuildRoot(const MonitoredPath& root) {
 }
 
 bool EventCollector::directoryId(const std::wstring& directory, uint32_t& id) {
-    if (!knownDirectory.empty() && knownDirectory == directory) {
-        id = knownDirectoryId;
-        return true;
-    }
-    if (!cache.findDirectory(cache.directoriesRecordSet, cache.parentRecordSet, directory.c_str(),
-                             false)) {
+    constexpr wchar_t sep = platform::kPathSeparator;
+    const size_t rootEnd = directory.find(sep) + 1;  // "/" or "C:\"
+    if (rootEnd == 0 || directory.back() != sep)
         return false;
+    // The longest known prefix (each prefix ends with a separator), or the root from the cache.
+    std::vector<size_t> below;
+    size_t end = directory.size();
+    uint32_t current = 0;
+    for (;;) {
+        const std::wstring prefix = directory.substr(0, end);
+        if (auto it = knownDirectories.find(prefix); it != knownDirectories.end()) {
+            current = it->second;
+            break;
+        }
+        if (end <= rootEnd) {
+            if (!cache.findDirectory(cache.directoriesRecordSet, cache.parentRecordSet,
+                                     prefix.c_str(), false)) {
+                return false;
+            }
+            current = cache.directoriesRecordSet.getUInt32(cacheschema::kId);
+            remember(prefix, current);
+            break;
+        }
+        below.push_back(end);
+        end = directory.rfind(sep, end - 2) + 1;
     }
-    id = cache.directoriesRecordSet.getUInt32(cacheschema::kId);
-    knownDirectory = directory;
-    knownDirectoryId = id;
+    // Then each component below it among the children of the one above.
+    for (auto it = below.rbegin(); it != below.rend(); ++it) {
+        const std::wstring name = directory.substr(end, *it - end - 1);
+        if (!cache.findChildDirectory(current, name.c_str(), false))
+            return false;
+        current = cache.directoriesRecordSet.getUInt32(cacheschema::kId);
+        end = *it;
+        remember(directory.substr(0, end), current);
+    }
+    id = current;
     return true;
+}
+
+void EventCollector::remember(const std::wstring& directory, uint32_t id) {
+    if (knownDirectories.size() >= kMaxKnownDirectories)
+        knownDirectories.clear();
+    knownDirectories.emplace(directory, id);
 }
 
 bool EventCollector::processFileActionAdded(const std::wstring& path, const std::wstring& directory,

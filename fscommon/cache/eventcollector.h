@@ -26,6 +26,7 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <unordered_map>
 
 #include "cache/eventqueue.h"
 #include "log/rklog.h"
@@ -51,6 +52,8 @@ class EventCollector : public Runnable {
   public:
     // Most events parked at once.
     static constexpr size_t kMaxPendingEvents = 4096;
+    // Most directory ids kept at once.
+    static constexpr size_t kMaxKnownDirectories = 1024;
 
     // Called after the collector has written the record of an added entry, with its path; for
     // measurements. Set it before the collector starts, or leave it null.
@@ -93,17 +96,18 @@ class EventCollector : public Runnable {
     // The monitored root that path names, or null.
     const MonitoredPath* rootNamed(const std::wstring& path) const;
     void rebuildRoot(const MonitoredPath& root);
-    // The id of the directory record of path (directory part of an event, with its separator).
+    // The id of the record of directory (the directory part of an event, with its separator).
     bool directoryId(const std::wstring& directory, uint32_t& id);
-    void forgetDirectories() { knownDirectory.clear(); }
+    void remember(const std::wstring& directory, uint32_t id);
+    void forgetDirectories() { knownDirectories.clear(); }
 
     std::atomic<bool> stopRequested{false};
     const unsigned queueTimeout;
     FS_Cache& cache;
     RkLogWrapper* log;
     std::deque<FsEvent> pendingEvents;
-    // The last directory looked up and its id: a burst mostly touches one directory. Forgotten
-    // whenever a directory record goes.
-    std::wstring knownDirectory;
-    uint32_t knownDirectoryId = 0;
+    // Directories looked up lately (path with its separator) and their ids: events mostly touch
+    // few directories, and a directory's path is then found from its parent's in one step.
+    // Forgotten whenever a directory record goes.
+    std::unordered_map<std::wstring, uint32_t> knownDirectories;
 };

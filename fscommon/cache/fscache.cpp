@@ -276,8 +276,9 @@ bool FS_Cache::unlock() {
 bool FS_Cache::closeCache() {
     if (!cacheInitialized)
         return true;
-    if (monitor != nullptr || collector)
-        stopMonitor();
+    // A monitor still running is stopped first (nothing when it is stopped already, as in
+    // every tear-down: stopMonitor, lock, closeCache).
+    stopMonitor();
     if (tbFiles)
         tbFiles->close();
     if (tbDirectories)

@@ -99,7 +99,9 @@ class FS_Cache {
     void removeDirectoriesIndex();
     void removeExclusionHashes();
 
-    // Closes both tables (their record sets end) and removes the update marker; always true.
+    // Stops a running monitor, closes both tables (their record sets end) and removes the update
+    // marker; always true. A tear-down stops the monitor before it takes accessMutex: stopMonitor,
+    // lock, closeCache, deleteCache, unlock.
     bool closeCache();
     // Deletes the closed tables' files, the counter and the exclusion digests; true when both
     // tables' files were dropped.
