@@ -30,11 +30,6 @@ using testsupport::Child;
 
 namespace {
 
-#if defined(_WIN32)
-constexpr wchar_t kProvider[] = L"rdcw";
-#else
-constexpr wchar_t kProvider[] = L"inotify";
-#endif
 constexpr bool kNamesIgnoreCase = !platform::kNamesCaseSensitive;
 
 void writeFile(const fs::path& path, size_t size, bool append = false) {
