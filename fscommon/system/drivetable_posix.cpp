@@ -97,7 +97,12 @@ bool DriveTable::load(DriveTable& table, size_t* rootsChars, const DriveSource& 
         std::string fsType;
         if (word != "-" || !(fields >> fsType))
             continue;
-        const std::wstring mountPoint = utf8::toWide(unescape(point));
+        const std::string path = unescape(point);
+        // The kernel lists absolute paths; anything else (or a zero byte, which no path holds)
+        // is damage that would make a root no path can lie on.
+        if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos)
+            continue;
+        const std::wstring mountPoint = utf8::toWide(path);
         byPoint[mountPoint] = DriveEntry{mountPoint, typeBitOf(fsType, device, sysDevBlock)};
         table.impl_->fileSystems[mountPoint] = utf8::toWide(fsType);
     }
