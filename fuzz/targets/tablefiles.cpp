@@ -1,0 +1,416 @@
+// The files of one table, made by the input, opened and worked on: every record read, every
+// index looked up, one record appended, one updated, and on request one removed, an index
+// created and the table dropped.
+//
+// Input: chunks separated by "<<file>>": the operations (below), then the bytes of t.dat,
+// t.pxx and t_idx.dat, then any number of index files. An index chunk holds the file name
+// without ".idx" up to a zero byte, then either "R" and the raw contents, or the contents in
+// short form: 65536 empty buckets, a u16 count of (u16 bucket, u32 record number, u32 next slot)
+// patches to them, and the rest of the chunk appended as overflow slots. A missing chunk is a
+// missing file.
+//
+// Operations: a flag byte (1 compact encoding, 2 create an index, 4 remove a record, 8 drop the
+// table at the end), the schema field to index (u8), which record to update and which to remove
+// (u32 each, counted among the records read), which fields to leave null (u8, a bit for each of
+// the first eight), a key text to look up, then the field values of the appended record and of
+// the update: u64 for a number, a length byte and that many bytes for a string (UTF-8) or a byte
+// string.
+//
+// Checked: no read outside the files and no hang; record numbers of the walk and of every
+// lookup lie inside the record-pointer file and chains end; an appended or updated record reads
+// back as written and is found under its keys; a new index finds every record; no operation
+// changes another record; the table opens again afterwards with the same records, and drop
+// deletes its files.
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "field.h"
+#include "fuzzentry.h"
+#include "fuzzsupport.h"
+#include "indexkey.h"
+#include "table.h"
+
+namespace {
+
+constexpr std::string_view kSeparator = "<<file>>";
+constexpr uint32_t kSlotSize = 8;
+// Records whose contents are followed through the operations.
+constexpr size_t kMaxSnapshot = 64;
+// Records whose keys are looked up in every index.
+constexpr size_t kMaxLookups = 8;
+constexpr size_t kMaxIndexName = 64;
+
+namespace fs = std::filesystem;
+
+bool isSafeFileName(std::string_view name) {
+    if (name.empty() || name.size() > kMaxIndexName || name == "." || name == "..")
+        return false;
+    for (char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '_' || c == '-' || c == '.';
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+std::string expandIndex(std::string_view chunk) {
+    if (!chunk.empty() && chunk.front() == 'R')
+        return std::string(chunk.substr(1));
+    std::string contents(static_cast<size_t>(INDEX_BUCKETS) * kSlotSize, '\xFF');
+    fuzz::ByteReader reader(chunk);
+    for (uint16_t count = reader.u16(); count > 0 && reader.remaining() > 0; --count) {
+        const size_t at = static_cast<size_t>(reader.u16()) * kSlotSize;
+        for (size_t i = 0; i < kSlotSize; ++i)
+            contents[at + i] = static_cast<char>(reader.byte());
+    }
+    contents += reader.rest();
+    return contents;
+}
+
+// Writes the files of the input; returns the operations chunk.
+std::string_view writeFiles(fuzz::ByteReader& input, const fuzz::ScratchDirectory& dir) {
+    const std::string_view operations = input.until(kSeparator);
+    for (const wchar_t* name : {L"t.dat", L"t.pxx", L"t_idx.dat"}) {
+        if (input.remaining() == 0)
+            return operations;
+        dir.write(name, input.until(kSeparator));
+    }
+    while (input.remaining() > 0) {
+        fuzz::ByteReader chunk(input.until(kSeparator));
+        const std::string_view name = chunk.until(std::string_view("\0", 1));
+        if (isSafeFileName(name))
+            dir.write(fuzz::wideText(name) + L".idx", expandIndex(chunk.rest()));
+    }
+    return operations;
+}
+
+FieldList copyOf(const FieldList& record) {
+    FieldList copy;
+    copy.resetFrom(record);
+    return copy;
+}
+
+bool sameField(const Field& a, const Field& b) {
+    if (a.type() != b.type() || a.isNull != b.isNull)
+        return false;
+    switch (a.type()) {
+        case FT_UINT8:
+            return static_cast<const UInt8Field&>(a).getValue() ==
+                   static_cast<const UInt8Field&>(b).getValue();
+        case FT_UINT16:
+            return static_cast<const UInt16Field&>(a).getValue() ==
+                   static_cast<const UInt16Field&>(b).getValue();
+        case FT_UINT32:
+            return static_cast<const UInt32Field&>(a).getValue() ==
+                   static_cast<const UInt32Field&>(b).getValue();
+        case FT_UINT64:
+            return static_cast<const UInt64Field&>(a).getValue() ==
+                   static_cast<const UInt64Field&>(b).getValue();
+        case FT_STRING: {
+            const wchar_t* x = static_cast<const StringField&>(a).getValue();
+            const wchar_t* y = static_cast<const StringField&>(b).getValue();
+            return std::wstring(x ? x : L"") == std::wstring(y ? y : L"");
+        }
+        default: {
+            const uint8_t* x = static_cast<const ByteStringField&>(a).getValue();
+            const uint8_t* y = static_cast<const ByteStringField&>(b).getValue();
+            const uint8_t nx = x ? x[0] : 0;
+            const uint8_t ny = y ? y[0] : 0;
+            return nx == ny && (nx == 0 || std::equal(x + 1, x + 1 + nx, y + 1));
+        }
+    }
+}
+
+bool sameRecord(const FieldList& a, const FieldList& b) {
+    if (a.fieldCount() != b.fieldCount())
+        return false;
+    for (size_t i = 0; i < a.fieldCount(); ++i) {
+        if (!sameField(*a.fieldAt(i), *b.fieldAt(i)))
+            return false;
+    }
+    return true;
+}
+
+// Gives every field of record a value from the operations; the fields of nullMask stay null.
+void fillRecord(FieldList& record, fuzz::ByteReader& values, uint8_t nullMask) {
+    for (size_t i = 0; i < record.fieldCount(); ++i) {
+        Field& field = *record.fieldAt(i);
+        switch (field.type()) {
+            case FT_UINT8:
+                static_cast<UInt8Field&>(field).setValue(static_cast<uint8_t>(values.u64()));
+                break;
+            case FT_UINT16:
+                static_cast<UInt16Field&>(field).setValue(static_cast<uint16_t>(values.u64()));
+                break;
+            case FT_UINT32:
+                static_cast<UInt32Field&>(field).setValue(static_cast<uint32_t>(values.u64()));
+                break;
+            case FT_UINT64:
+                static_cast<UInt64Field&>(field).setValue(values.u64());
+                break;
+            case FT_STRING: {
+                const std::wstring text = fuzz::wideText(values.shortText());
+                static_cast<StringField&>(field).setValue(text.c_str());
+                break;
+            }
+            default: {
+                const std::string_view bytes = values.shortText();
+                uint8_t buffer[256] = {static_cast<uint8_t>(bytes.size())};
+                std::copy(bytes.begin(), bytes.end(), buffer + 1);
+                static_cast<ByteStringField&>(field).setValue(buffer);
+                break;
+            }
+        }
+        if (i < 8 && (nullMask >> i & 1) != 0)
+            field.isNull = 1;
+    }
+}
+
+struct Stored {
+    uint32_t number;
+    FieldList record;
+};
+
+class TableRun {
+  public:
+    TableRun(Table& table, uint32_t entries) : table_(table), entries_(entries) {}
+
+    // Walks every record, keeps the first ones and checks that reads stay inside the table.
+    void readAll() {
+        size_t visited = 0;
+        uint32_t number = 0;
+        uint32_t previous = 0;
+        for (bool more = table_.firstRecordId(number); more; more = table_.nextRecordId(number)) {
+            FUZZ_CHECK(number < entries_);
+            FUZZ_CHECK(visited == 0 || number > previous);
+            previous = number;
+            ++visited;
+            FieldList record = blank();
+            if (table_.readRecord(number, record) && stored_.size() < kMaxSnapshot)
+                stored_.push_back({number, std::move(record)});
+        }
+        FieldList record = blank();
+        FUZZ_CHECK(!table_.readRecord(entries_, record));
+    }
+
+    // Looks up the keys of the first records and keyText in every index.
+    void lookUpAll(const std::wstring& keyText) {
+        for (TableIndex* index : indexes()) {
+            lookUp(*index, keyText.c_str());
+            for (size_t i = 0; i < stored_.size() && i < kMaxLookups; ++i) {
+                const Field* field = stored_[i].record.findField(index->fieldName());
+                if (field != nullptr && key_.assign(*field))
+                    lookUp(*index, key_.text());
+            }
+        }
+    }
+
+    void append(const FieldList& record) {
+        if (!table_.appendRecord(record))
+            return;
+        const uint32_t number = entries_++;
+        FUZZ_CHECK(lastRecord() == number);
+        FieldList back = blank();
+        FUZZ_CHECK(table_.readRecord(number, back) && sameRecord(back, record));
+        for (TableIndex* index : indexes()) {
+            const Field* field = record.findField(index->fieldName());
+            if (field != nullptr && !field->isNull && key_.assign(*field))
+                FUZZ_CHECK(firstCandidate(*index, key_.text()) == number);
+        }
+        stored_.push_back({number, copyOf(record)});
+    }
+
+    void update(uint32_t pick, const FieldList& record) {
+        if (stored_.empty())
+            return;
+        Stored& target = stored_[pick % stored_.size()];
+        if (!table_.updateRecord(target.number, record)) {
+            // What a failed update left of the record is not defined, and it may have added the
+            // new version at the end; the other records must stay.
+            forget(target.number);
+            ++entries_;
+            return;
+        }
+        FieldList back = blank();
+        if (!table_.readRecord(target.number, back)) {
+            // Moved to a new number at the end.
+            target.number = entries_++;
+            FUZZ_CHECK(lastRecord() == target.number);
+            FUZZ_CHECK(table_.readRecord(target.number, back));
+        }
+        FUZZ_CHECK(sameRecord(back, record));
+        target.record = copyOf(record);
+    }
+
+    void remove(uint32_t pick) {
+        if (stored_.empty())
+            return;
+        const uint32_t number = stored_[pick % stored_.size()].number;
+        forget(number);
+        if (!table_.removeRecord(number))
+            return;
+        FieldList back = blank();
+        FUZZ_CHECK(!table_.readRecord(number, back));
+    }
+
+    void createIndex(uint8_t choice) {
+        const FieldList& schema = table_.schema();
+        if (schema.fieldCount() == 0)
+            return;
+        const wchar_t* fieldName = schema.fieldAt(choice % schema.fieldCount())->name();
+        if (fieldName == nullptr || table_.findIndex(fieldName) != nullptr ||
+            !table_.createIndex(L"fuzz", fieldName)) {
+            return;
+        }
+        TableIndex* index = table_.findIndex(fieldName);
+        FUZZ_CHECK(index != nullptr);
+        // A new index files every record in use.
+        for (const Stored& stored : stored_) {
+            const Field* field = stored.record.findField(fieldName);
+            if (field != nullptr && key_.assign(*field))
+                FUZZ_CHECK(isCandidate(*index, key_.text(), stored.number));
+        }
+    }
+
+    // Every record followed reads as it was last written.
+    void checkStored(Table& table) {
+        for (const Stored& stored : stored_) {
+            FieldList back;
+            back.resetFrom(table.schema());
+            FUZZ_CHECK(table.readRecord(stored.number, back) && sameRecord(back, stored.record));
+        }
+    }
+
+  private:
+    FieldList blank() const {
+        FieldList record;
+        record.resetFrom(table_.schema());
+        return record;
+    }
+
+    std::vector<TableIndex*> indexes() const {
+        std::vector<TableIndex*> found;
+        const FieldList& schema = table_.schema();
+        for (size_t i = 0; i < schema.fieldCount(); ++i) {
+            TableIndex* index = table_.findIndex(schema.fieldAt(i)->name());
+            if (index != nullptr && std::find(found.begin(), found.end(), index) == found.end())
+                found.push_back(index);
+        }
+        return found;
+    }
+
+    void forget(uint32_t number) {
+        std::erase_if(stored_, [&](const Stored& s) { return s.number == number; });
+    }
+
+    uint32_t lastRecord() {
+        uint32_t number = 0;
+        uint32_t last = kNoSlot;
+        for (bool more = table_.firstRecordId(number); more; more = table_.nextRecordId(number))
+            last = number;
+        return last;
+    }
+
+    // Walks the candidates of keyText; calls visit for each until it returns true.
+    template <typename Visit>
+    bool walk(TableIndex& index, const wchar_t* keyText, Visit visit) {
+        std::error_code ec;
+        const uint64_t slots = fs::file_size(index.path(), ec) / kSlotSize;
+        uint64_t steps = 0;
+        uint32_t number = 0;
+        uint32_t next = 0;
+        for (bool more = table_.firstCandidate(index, keyText, number, next); more;
+             more = table_.nextCandidate(index, number, next)) {
+            FUZZ_CHECK(number < entries_);
+            FUZZ_CHECK(++steps <= slots);
+            if (visit(number))
+                return true;
+        }
+        return false;
+    }
+
+    void lookUp(TableIndex& index, const wchar_t* keyText) {
+        walk(index, keyText, [](uint32_t) { return false; });
+    }
+
+    uint32_t firstCandidate(TableIndex& index, const wchar_t* keyText) {
+        uint32_t first = kNoSlot;
+        walk(index, keyText, [&](uint32_t number) {
+            first = number;
+            return true;
+        });
+        return first;
+    }
+
+    bool isCandidate(TableIndex& index, const wchar_t* keyText, uint32_t wanted) {
+        return walk(index, keyText, [&](uint32_t number) { return number == wanted; });
+    }
+
+    Table& table_;
+    uint32_t entries_;
+    std::vector<Stored> stored_;
+    IndexKey key_;
+};
+
+void runTable(const fuzz::ScratchDirectory& dir, fuzz::ByteReader& operations) {
+    const uint8_t flags = operations.byte();
+    const bool compact = (flags & 1) != 0;
+    const uint8_t indexChoice = operations.byte();
+    const uint32_t updatePick = operations.u32();
+    const uint32_t removePick = operations.u32();
+    const uint8_t nullMask = operations.byte();
+    const std::wstring keyText = fuzz::wideText(operations.shortText());
+
+    Table table(L"t", dir.wide().c_str(), compact);
+    if (!table.open()) {
+        if (flags & 8)
+            table.drop();
+        return;
+    }
+    std::error_code ec;
+    const auto entries = static_cast<uint32_t>(fs::file_size(dir.path() / "t.pxx", ec) / 4);
+    TableRun run(table, entries);
+    run.readAll();
+    run.lookUpAll(keyText);
+
+    FieldList appended;
+    appended.resetFrom(table.schema());
+    fillRecord(appended, operations, nullMask);
+    run.append(appended);
+    FieldList updated;
+    updated.resetFrom(table.schema());
+    fillRecord(updated, operations, 0);
+    run.update(updatePick, updated);
+    if (flags & 4)
+        run.remove(removePick);
+    if (flags & 2)
+        run.createIndex(indexChoice);
+    run.checkStored(table);
+
+    table.close();
+    Table again(L"t", dir.wide().c_str(), compact);
+    FUZZ_CHECK(again.open());
+    run.checkStored(again);
+    again.close();
+    if (flags & 8) {
+        FUZZ_CHECK(again.drop());
+        for (const char* name : {"t.dat", "t.pxx", "t_idx.dat"})
+            FUZZ_CHECK(!fs::exists(dir.path() / name, ec));
+    }
+}
+
+}  // namespace
+
+VIGIL_FUZZ_ENTRY(tablefiles) {
+    fuzz::ScratchDirectory& dir = fuzz::ScratchDirectory::instance();
+    dir.clear();
+    fuzz::ByteReader input(data, size);
+    fuzz::ByteReader operations(writeFiles(input, dir));
+    runTable(dir, operations);
+    dir.clear();
+}
