@@ -28,17 +28,27 @@ Win32File::~Win32File() {
 bool Win32File::create() {
     if (!path_ || handle_ != kNoHandle)
         return false;
-    if (!osOpen(true))
+    if (!osOpen(OpenMode::Create))
         return false;
+    readOnly_ = false;
     size_ = capacity_ = position_ = 0;
     eof_ = false;
     return true;
 }
 
 bool Win32File::open() {
+    return openExisting(OpenMode::ReadWrite);
+}
+
+bool Win32File::openReadOnly() {
+    return openExisting(OpenMode::ReadOnly);
+}
+
+bool Win32File::openExisting(OpenMode mode) {
     if (!path_ || handle_ != kNoHandle)
         return false;
-    if (!osOpen(false))
+    readOnly_ = mode == OpenMode::ReadOnly;
+    if (!osOpen(mode))
         return false;
     uint32_t size = 0;
     if (!getSize(size)) {
@@ -65,8 +75,9 @@ bool Win32File::close() {
         return false;
     if (view_ != nullptr)
         osUnmap(capacity_);
-    // Drop the spare room behind the contents.
-    osSetEnd(size_);
+    // Drop the spare room behind the contents; a reader leaves the file as it found it.
+    if (!readOnly_)
+        osSetEnd(size_);
     const bool closed = osClose();
     // The handle is gone either way; never close it twice.
     handle_ = kNoHandle;
@@ -98,7 +109,7 @@ uint32_t Win32File::read(void* buffer, uint32_t length) {
 }
 
 uint32_t Win32File::write(const void* buffer, uint32_t length) {
-    if (handle_ == kNoHandle || length == 0)
+    if (handle_ == kNoHandle || readOnly_ || length == 0)
         return 0;
     const uint64_t end = static_cast<uint64_t>(position_) + length;
     if (end > kMaxFileSize)

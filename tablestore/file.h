@@ -28,7 +28,13 @@ class File {
     virtual bool create() = 0;
     // Opens an existing file.
     virtual bool open() = 0;
-    // Cuts the file back to its contents and closes it; false when it was not open.
+    // Opens an existing file for reading only, as a reader beside a live writer does: the
+    // mapping covers exactly the file's present size, writes fail, and close neither grows nor
+    // cuts back the file, so another process's mapping of it is never disturbed.
+    virtual bool openReadOnly() = 0;
+    virtual bool readOnly() const = 0;
+    // Cuts the file back to its contents (not when read-only) and closes it; false when it was
+    // not open.
     virtual bool close() = 0;
     // Copies up to length bytes from the position. A read that reaches past the end copies what
     // is there, moves the position to the end and raises the eof flag; a full read clears it.
@@ -59,6 +65,8 @@ class Win32File final : public File {
 
     bool create() override;
     bool open() override;
+    bool openReadOnly() override;
+    bool readOnly() const override { return readOnly_; }
     bool close() override;
     uint32_t read(void* buffer, uint32_t length) override;
     uint32_t write(const void* buffer, uint32_t length) override;
@@ -72,10 +80,14 @@ class Win32File final : public File {
 
     bool grow(uint32_t length);
 
+    enum class OpenMode { Create, ReadWrite, ReadOnly };
+
+    bool openExisting(OpenMode mode);
+
     // Platform layer: open or create the file (setting handle_ only on success), close it, set
-    // its end, query its size, map the whole file of length bytes for reading and writing
-    // (view_, mapping_) and unmap it again.
-    bool osOpen(bool truncate);
+    // its end, query its size, map the whole file of length bytes (view_, mapping_; for reading
+    // only when readOnly_) and unmap it again.
+    bool osOpen(OpenMode mode);
     bool osClose();
     bool osSetEnd(uint32_t size);
     bool osQuerySize(uint32_t& size);
@@ -95,5 +107,6 @@ class Win32File final : public File {
     uint32_t position_ = 0;
     uint8_t* view_ = nullptr;
     bool eof_ = false;
+    bool readOnly_ = false;
     std::optional<std::wstring> path_;
 };

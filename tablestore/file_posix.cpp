@@ -16,8 +16,12 @@ int fdOf(intptr_t value) {
 
 }  // namespace
 
-bool Win32File::osOpen(bool truncate) {
-    const int flags = O_RDWR | O_CLOEXEC | (truncate ? O_CREAT | O_TRUNC : 0);
+bool Win32File::osOpen(OpenMode mode) {
+    int flags = O_CLOEXEC;
+    if (mode == OpenMode::ReadOnly)
+        flags |= O_RDONLY;
+    else
+        flags |= O_RDWR | (mode == OpenMode::Create ? O_CREAT | O_TRUNC : 0);
     int fd;
     do {
         fd = ::open(utf8::fromWide(*path_).c_str(), flags, 0644);
@@ -53,7 +57,8 @@ bool Win32File::osQuerySize(uint32_t& size) {
 }
 
 bool Win32File::osMap(uint32_t length) {
-    void* view = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fdOf(handle_), 0);
+    const int protection = readOnly_ ? PROT_READ : PROT_READ | PROT_WRITE;
+    void* view = ::mmap(nullptr, length, protection, MAP_SHARED, fdOf(handle_), 0);
     if (view == MAP_FAILED)
         return false;
     view_ = static_cast<uint8_t*>(view);

@@ -10,10 +10,13 @@ HANDLE handleOf(intptr_t value) {
 
 }  // namespace
 
-bool Win32File::osOpen(bool truncate) {
-    HANDLE h = CreateFileW(
-        path_->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-        truncate ? CREATE_ALWAYS : OPEN_EXISTING, FILE_FLAG_RANDOM_ACCESS, nullptr);
+bool Win32File::osOpen(OpenMode mode) {
+    // A reader also lets the writer delete the files under it.
+    const bool reader = mode == OpenMode::ReadOnly;
+    HANDLE h = CreateFileW(path_->c_str(), reader ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | (reader ? FILE_SHARE_DELETE : 0),
+                           nullptr, mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING,
+                           FILE_FLAG_RANDOM_ACCESS, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     handle_ = reinterpret_cast<intptr_t>(h);
@@ -49,10 +52,12 @@ bool Win32File::osQuerySize(uint32_t& size) {
 }
 
 bool Win32File::osMap(uint32_t) {
-    HANDLE mapping = CreateFileMappingW(handleOf(handle_), nullptr, PAGE_READWRITE, 0, 0, nullptr);
+    HANDLE mapping = CreateFileMappingW(handleOf(handle_), nullptr,
+                                        readOnly_ ? PAGE_READONLY : PAGE_READWRITE, 0, 0, nullptr);
     if (mapping == nullptr)
         return false;
-    void* view = MapViewOfFile(mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
+    void* view =
+        MapViewOfFile(mapping, readOnly_ ? FILE_MAP_READ : FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0);
     if (view == nullptr) {
         CloseHandle(mapping);
         return false;

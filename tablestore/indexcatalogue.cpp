@@ -28,7 +28,7 @@ bool isPlainIndexName(const std::wstring& name) {
 bool readCatalogue(const std::wstring& path, std::vector<CatalogueEntry>& entries) {
     entries.clear();
     auto file = createFile(path.c_str());
-    if (!file->open())
+    if (!file->openReadOnly())
         return true;
     const uint32_t size = fileio::contentSize(*file);
     file->seek(0, FILE_SEEK_BEGIN);

@@ -1,5 +1,6 @@
 #include "indexkey.h"
 
+#include "text/casemap.h"
 #include "text/strutil.h"
 
 bool IndexKey::assign(const Field& field) {
@@ -31,7 +32,11 @@ void IndexKey::assignNumber(uint64_t value) {
 
 void IndexKey::assignText(const wchar_t* text) {
     text_.assign(text ? text : L"");
-    toUpper(text_.data());
+    // Through lower case first, as comparisons without regard to case go: texts they find equal
+    // then always share a key, also for letters such as the Kelvin sign, whose lower case is "k"
+    // while its upper case is itself.
+    for (wchar_t& c : text_)
+        c = upperChar(lowerChar(c));
 }
 
 uint32_t indexBucket(const wchar_t* keyText) {

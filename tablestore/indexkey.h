@@ -1,6 +1,6 @@
 // The key text under which an index files a field value, and its hash bucket. Numbers are keyed
-// by the decimal text of their low 32 bits, strings by their upper-cased text, so string keys
-// ignore letter case.
+// by the decimal text of their low 32 bits, strings by their upper-cased text (each unit lower-
+// cased first), so string keys ignore letter case just as comparisons without regard to case do.
 #pragma once
 
 #include <cstdint>

@@ -4,6 +4,7 @@
 
 #include "fileio.h"
 #include "indexcatalogue.h"
+#include "recordcursor.h"
 #include "text/pathhelper.h"
 #include "text/strutil.h"
 
@@ -78,13 +79,16 @@ bool Table::writeHeader() {
     return fileio::writeExact(*data_, header.data(), recordsStart_);
 }
 
-bool Table::open() {
+bool Table::open(bool readOnly) {
     if (directory_.empty() || isOpen())
         return false;
     data_ = createFile(dataPath_.c_str());
     pointers_ = createFile(pointerPath_.c_str());
     schema_.clear();
-    if (!data_->open() || !pointers_->open() || !readHeader() || !loadIndexes()) {
+    const auto openFile = [readOnly](File& file) {
+        return readOnly ? file.openReadOnly() : file.open();
+    };
+    if (!openFile(*data_) || !openFile(*pointers_) || !readHeader() || !loadIndexes(readOnly)) {
         close();
         return false;
     }
@@ -122,7 +126,7 @@ bool Table::readHeader() {
            static_cast<uint64_t>(live) + removed <= pointerBytes / kPointerSize;
 }
 
-bool Table::loadIndexes() {
+bool Table::loadIndexes(bool readOnly) {
     std::vector<CatalogueEntry> entries;
     if (!readCatalogue(cataloguePath(), entries))
         return false;
@@ -132,7 +136,7 @@ bool Table::loadIndexes() {
             return false;
         auto index = std::make_unique<TableIndex>(entry.indexName.c_str(), directory_.c_str(),
                                                   entry.fieldName.c_str());
-        if (index->open())
+        if (index->open(readOnly))
             indexes_.push_back(std::move(index));
     }
     return true;
@@ -157,6 +161,7 @@ void Table::releaseFiles() {
 bool Table::close() {
     if (!isOpen())
         return false;
+    cursors_.clear();
     releaseFiles();
     schema_.clear();
     stored_.clear();
@@ -203,7 +208,12 @@ bool Table::adjustCount(uint32_t offset, int32_t delta) {
 }
 
 bool Table::appendRecord(const FieldList& record) {
-    if (!isOpen() || !codec_.encode(record))
+    uint32_t number = 0;
+    return append(record, number);
+}
+
+bool Table::append(const FieldList& record, uint32_t& number) {
+    if (!writable() || !codec_.encode(record))
         return false;
     // The record goes in before its pointer entry, so that no entry ever points at bytes that
     // were not written.
@@ -213,7 +223,7 @@ bool Table::appendRecord(const FieldList& record) {
     if (!fileio::writeExact(*data_, bytes.data(), static_cast<uint32_t>(bytes.size())))
         return false;
     pointers_->seek(0, FILE_SEEK_END);
-    const uint32_t number = pointers_->tell() / kPointerSize;
+    number = pointers_->tell() / kPointerSize;
     if (!fileio::writeU32(*pointers_, offset))
         return false;
     const bool counted = adjustCount(kLiveCountOffset, +1);
@@ -235,7 +245,7 @@ bool Table::addIndexEntries(const FieldList& record, uint32_t number) {
 
 bool Table::removeRecord(uint32_t number) {
     uint32_t offset = 0;
-    if (!isOpen() || !pointerAt(number, offset) || offset == 0)
+    if (!writable() || !pointerAt(number, offset) || offset == 0)
         return false;
     if (!fileio::seekTo(*pointers_, static_cast<uint64_t>(number) * kPointerSize) ||
         !fileio::writeU32(*pointers_, 0)) {
@@ -246,22 +256,34 @@ bool Table::removeRecord(uint32_t number) {
     return live && removed;
 }
 
-bool Table::moveRecord(uint32_t number, const FieldList& record) {
+bool Table::moveRecord(uint32_t number, const FieldList& record, uint32_t& now) {
     // Appended first, so that a failed append leaves the old record in place.
     uint32_t offset = 0;
-    return pointerAt(number, offset) && offset != 0 && appendRecord(record) && removeRecord(number);
+    uint32_t moved = 0;
+    if (!pointerAt(number, offset) || offset == 0 || !append(record, moved) ||
+        !removeRecord(number)) {
+        return false;
+    }
+    now = moved;
+    return true;
 }
 
 bool Table::updateRecord(uint32_t number, const FieldList& record) {
-    if (!isOpen())
+    uint32_t now = 0;
+    return updateRecord(number, record, now);
+}
+
+bool Table::updateRecord(uint32_t number, const FieldList& record, uint32_t& now) {
+    if (!writable())
         return false;
+    now = number;
     if (codec_.compact())
-        return moveRecord(number, record);
+        return moveRecord(number, record, now);
     uint32_t offset = 0;
     if (!recordOffset(number, offset) || !codec_.decode(*data_, stored_))
         return false;
     if (!sameFixedLayout(stored_, record))
-        return moveRecord(number, record);
+        return moveRecord(number, record, now);
     if (!codec_.encode(record))
         return false;
     const std::vector<uint8_t>& bytes = codec_.bytes();
@@ -280,11 +302,12 @@ bool Table::reindexChangedKeys(const FieldList& before, const FieldList& after, 
             return false;
         if (now->isNull || !key_.assign(*now))
             continue;
-        // Under an unchanged bucket the old entry already leads lookups to the record.
+        // Under an unchanged bucket the old entry already leads lookups to the record; a bucket
+        // that lists it from an earlier value must not list it twice, or walks meet it twice.
         const uint32_t bucket = key_.bucket();
         if (!was->isNull && key_.assign(*was) && key_.bucket() == bucket)
             continue;
-        if (!index->insert(bucket, number))
+        if (!index->lists(bucket, number) && !index->insert(bucket, number))
             return false;
     }
     return true;
@@ -310,9 +333,13 @@ bool Table::nextRecordId(uint32_t& number) {
     return isOpen() && scanFrom(static_cast<uint64_t>(number) + 1, number);
 }
 
+uint32_t Table::numberEnd() {
+    return isOpen() ? fileio::contentSize(*pointers_) / kPointerSize : 0;
+}
+
 bool Table::createIndex(const wchar_t* indexName, const wchar_t* fieldName) {
-    if (indexName == nullptr || fieldName == nullptr || !isOpen() || !isPlainIndexName(indexName) ||
-        schema_.findField(fieldName) == nullptr) {
+    if (indexName == nullptr || fieldName == nullptr || !writable() ||
+        !isPlainIndexName(indexName) || schema_.findField(fieldName) == nullptr) {
         return false;
     }
     for (const auto& index : indexes_) {
@@ -390,4 +417,23 @@ bool Table::settleCandidate(TableIndex& index, uint32_t& number, uint32_t& next)
         if (!index.readChainSlot(slot, number, next))
             return false;
     }
+}
+
+RecordSet Table::openRecordSet() {
+    if (!isOpen())
+        return RecordSet();
+    cursors_.push_back(std::make_shared<RecordCursor>(*this));
+    return RecordSet(cursors_.back());
+}
+
+bool Table::closeRecordSet(RecordSet& handle) {
+    const std::shared_ptr<RecordCursor> cursor = handle.cursor_.lock();
+    for (auto it = cursors_.begin(); cursor && it != cursors_.end(); ++it) {
+        if (*it == cursor) {
+            cursors_.erase(it);
+            handle.cursor_.reset();
+            return true;
+        }
+    }
+    return false;
 }

@@ -18,6 +18,7 @@
 #include "file.h"
 #include "indexkey.h"
 #include "recordcodec.h"
+#include "recordset.h"
 #include "sync/win32sync.h"
 #include "tableindex.h"
 
@@ -40,9 +41,14 @@ class Table {
     // index catalogue (old index files stay until an index of the same name is created again).
     bool create();
     // Opens the files, reads the schema and loads the indexes of the catalogue (an index whose
-    // file cannot be opened is left out). False when a file is missing or damaged.
-    bool open();
-    // Closes files and indexes and empties the schema; false when the table was not open.
+    // file cannot be opened is left out). False when a file is missing or damaged. With readOnly
+    // every file is opened for reading only (see File::openReadOnly): records and indexes can be
+    // read and walked, and every change is refused, so a reader never alters a live table.
+    bool open(bool readOnly = false);
+    bool readOnly() const { return isOpen() && data_->readOnly(); }
+    bool writable() const { return isOpen() && !data_->readOnly(); }
+    // Closes files and indexes, ends every record set opened on the table (their handles then
+    // answer as empty ones) and empties the schema; false when the table was not open.
     bool close();
     // Deletes the table's files and the index files its catalogue lists; refused while open.
     bool drop();
@@ -55,14 +61,17 @@ class Table {
     bool appendRecord(const FieldList& record);
     // Rewrites record number. The fixed encoding rewrites it in place when every string keeps its
     // stored length; otherwise, and always in the compact encoding, the record moves to a new
-    // number at the end.
+    // number at the end. The second form tells the number the record has afterwards.
     bool updateRecord(uint32_t number, const FieldList& record);
+    bool updateRecord(uint32_t number, const FieldList& record, uint32_t& now);
     // Frees record number; its index entries stay and lookups skip them.
     bool removeRecord(uint32_t number);
 
     // The walk over the records in use, in number order.
     bool firstRecordId(uint32_t& number);
     bool nextRecordId(uint32_t& number);
+    // The number the next appended record gets: every record number given so far is below it.
+    uint32_t numberEnd();
 
     // Builds an index over fieldName from the records in use and adds it to the catalogue.
     bool createIndex(const wchar_t* indexName, const wchar_t* fieldName);
@@ -73,6 +82,13 @@ class Table {
                         uint32_t& next);
     bool nextCandidate(TableIndex& index, uint32_t& number, uint32_t& next);
 
+    // A new record set on the open table, walking every record until it selects criteria (see
+    // RecordSet); an empty handle when the table is not open.
+    RecordSet openRecordSet();
+    // Ends the record set of handle and empties the handle; false when handle refers to no
+    // record set of this table (an empty handle, one closed before, or another table's).
+    bool closeRecordSet(RecordSet& handle);
+
     const wchar_t* name() const { return name_.c_str(); }
     const FieldList& schema() const { return schema_; }
     bool compact() const { return codec_.compact(); }
@@ -81,7 +97,7 @@ class Table {
     void releaseFiles();
     bool writeHeader();
     bool readHeader();
-    bool loadIndexes();
+    bool loadIndexes(bool readOnly);
     bool saveCatalogue() const;
     std::wstring cataloguePath() const;
 
@@ -91,7 +107,8 @@ class Table {
     bool adjustCount(uint32_t offset, int32_t delta);
     bool addIndexEntries(const FieldList& record, uint32_t number);
     bool reindexChangedKeys(const FieldList& before, const FieldList& after, uint32_t number);
-    bool moveRecord(uint32_t number, const FieldList& record);
+    bool append(const FieldList& record, uint32_t& number);
+    bool moveRecord(uint32_t number, const FieldList& record, uint32_t& now);
     bool fillIndex(TableIndex& index);
     bool settleCandidate(TableIndex& index, uint32_t& number, uint32_t& next);
 
@@ -109,6 +126,8 @@ class Table {
     std::vector<std::unique_ptr<TableIndex>> indexes_;
     std::unique_ptr<File> data_;
     std::unique_ptr<File> pointers_;
+    // Record sets hand out weak references, so that a handle outliving its set finds it ended.
+    std::vector<std::shared_ptr<RecordCursor>> cursors_;
     // Offset of the first byte behind the field descriptors: no record starts before it.
     uint32_t recordsStart_ = 0;
     std::unique_ptr<SyncObject> mutex_;

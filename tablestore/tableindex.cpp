@@ -34,11 +34,11 @@ bool TableIndex::create() {
     return true;
 }
 
-bool TableIndex::open() {
+bool TableIndex::open(bool readOnly) {
     if (path_.empty() || file_)
         return false;
     auto file = createFile(path_.c_str());
-    if (!file->open())
+    if (!(readOnly ? file->openReadOnly() : file->open()))
         return false;
     const uint32_t size = fileio::contentSize(*file);
     if (size < INDEX_BUCKETS * kSlotSize || size % kSlotSize != 0)
@@ -92,6 +92,21 @@ bool TableIndex::insert(uint32_t bucket, uint32_t recordNumber) {
     }
     return fileio::seekTo(*file_, static_cast<uint64_t>(bucket) * kSlotSize) &&
            writeSlot(recordNumber, next);
+}
+
+bool TableIndex::lists(uint32_t bucket, uint32_t recordNumber) {
+    if (bucket >= INDEX_BUCKETS)
+        return false;
+    uint32_t number = 0;
+    uint32_t next = 0;
+    // Links only lead to older slots (readChainSlot checks it), so the walk ends.
+    for (uint32_t slot = bucket; readChainSlot(slot, number, next); slot = next) {
+        if (number == recordNumber)
+            return true;
+        if (next == kNoSlot)
+            return false;
+    }
+    return false;
 }
 
 bool TableIndex::writeSlot(uint32_t number, uint32_t next) {

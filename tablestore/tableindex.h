@@ -24,8 +24,9 @@ class TableIndex {
 
     // Creates the file (emptying an existing one) with every bucket empty.
     bool create();
-    // Opens the existing file; false when it is too short for its buckets or not made of slots.
-    bool open();
+    // Opens the existing file (for lookups only when readOnly); false when it is too short for its
+    // buckets or not made of slots.
+    bool open(bool readOnly = false);
     bool close();
     bool isOpen() const { return file_ != nullptr; }
     // Deletes the index file; refused while it is open.
@@ -38,6 +39,8 @@ class TableIndex {
     bool readChainSlot(uint32_t slot, uint32_t& number, uint32_t& next);
     // Files recordNumber under bucket, ahead of the records already there.
     bool insert(uint32_t bucket, uint32_t recordNumber);
+    // True when the chain of bucket already lists recordNumber.
+    bool lists(uint32_t bucket, uint32_t recordNumber);
 
     const wchar_t* indexName() const { return indexName_.c_str(); }
     const wchar_t* fieldName() const { return fieldName_.c_str(); }

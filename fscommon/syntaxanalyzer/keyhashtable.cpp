@@ -3,7 +3,8 @@
 #include <array>
 #include <cstdlib>
 #include <ctime>
-#include <cwctype>
+
+#include "text/casemap.h"
 
 namespace {
 
@@ -47,10 +48,6 @@ uint32_t timeSeed() {
 }
 
 KeyHashTable::SeedSource seedSource = timeSeed;
-
-wchar_t lowerOf(wchar_t c) {
-    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-}
 
 }  // namespace
 
@@ -107,7 +104,7 @@ bool KeyHashTable::keyEquals(uint32_t keyIndex, std::wstring_view s) const {
     if (caseSensitive_)
         return key == s;
     for (size_t i = 0; i < s.size(); ++i) {
-        if (lowerOf(key[i]) != lowerOf(s[i]))
+        if (lowerChar(key[i]) != lowerChar(s[i]))
             return false;
     }
     return true;

@@ -146,22 +146,25 @@ bool SyntaxAnalyzer::readOperator(int8_t kind, std::initializer_list<int64_t> co
 void SyntaxAnalyzer::offerKeyHint(const SyntaxValue& left, const SyntaxValue& right) {
     if (keyHint_.hasName() || left.type != right.type)
         return;
+    const bool text = right.type == SyntaxValue::STRING;
     const SyntaxValue* reference = nullptr;
     const SyntaxValue* constant = nullptr;
     if (isBareReference(left) && isConstant(right)) {
+        // A constant holding wildcards, or a pattern set, is a match, not a key.
+        if (text && (hasWildcards(right.text()) || right.patternSet != nullptr))
+            return;
         reference = &left;
         constant = &right;
-        // A constant holding wildcards is a pattern, not a key.
-        if (right.type == SyntaxValue::STRING && hasWildcards(right.text()))
-            return;
     } else if (isConstant(left) && isBareReference(right)) {
+        // The right operand of a string equality is the pattern: a field value such as "a*"
+        // matches the constant "a" without equalling it, so only numbers give a key here.
+        if (text)
+            return;
         reference = &right;
         constant = &left;
     } else {
         return;
     }
-    if (right.type == SyntaxValue::STRING && right.patternSet != nullptr)
-        return;  // a set-membership test
     keyHint_.setName(reference->name());
     keyHint_.type = constant->type;
     if (constant->type == SyntaxValue::NUMERIC)

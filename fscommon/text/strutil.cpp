@@ -1,19 +1,11 @@
 #include "text/strutil.h"
 
 #include <ctime>
-#include <cwctype>
 
 #include "system/platform.h"
+#include "text/casemap.h"
 
 namespace {
-
-wchar_t lowerOf(wchar_t c) {
-    return static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-}
-
-wchar_t upperOf(wchar_t c) {
-    return static_cast<wchar_t>(std::towupper(static_cast<wint_t>(c)));
-}
 
 // Unit value for ordinal comparisons (wchar_t is signed on some platforms).
 uint32_t unitOf(wchar_t c) {
@@ -21,7 +13,7 @@ uint32_t unitOf(wchar_t c) {
 }
 
 bool sameChar(wchar_t a, wchar_t b, bool caseSensitive) {
-    return caseSensitive ? a == b : lowerOf(a) == lowerOf(b);
+    return caseSensitive ? a == b : lowerChar(a) == lowerChar(b);
 }
 
 const wchar_t* orEmpty(const wchar_t* text) {
@@ -34,7 +26,7 @@ void toUpperCopy(const wchar_t* src, wchar_t* dst) {
     if (src == nullptr || dst == nullptr)
         return;
     do {
-        *dst++ = upperOf(*src);
+        *dst++ = upperChar(*src);
     } while (*src++ != L'\0');
 }
 
@@ -46,12 +38,12 @@ void toLower(wchar_t* text) {
     if (text == nullptr)
         return;
     for (; *text; ++text)
-        *text = lowerOf(*text);
+        *text = lowerChar(*text);
 }
 
 std::wstring toUpper(std::wstring text) {
     for (wchar_t& c : text)
-        c = upperOf(c);
+        c = upperChar(c);
     return text;
 }
 
@@ -61,7 +53,7 @@ int compareNoCase(const wchar_t* a, const wchar_t* b) {
     a = orEmpty(a);
     b = orEmpty(b);
     for (;; ++a, ++b) {
-        int d = static_cast<int>(unitOf(lowerOf(*a))) - static_cast<int>(unitOf(lowerOf(*b)));
+        int d = static_cast<int>(unitOf(lowerChar(*a))) - static_cast<int>(unitOf(lowerChar(*b)));
         if (d != 0 || *a == L'\0')
             return d;
     }
@@ -73,7 +65,8 @@ int compareNoCaseN(const wchar_t* a, const wchar_t* b, size_t n) {
     a = orEmpty(a);
     b = orEmpty(b);
     for (size_t i = 0; i < n; ++i) {
-        int d = static_cast<int>(unitOf(lowerOf(a[i]))) - static_cast<int>(unitOf(lowerOf(b[i])));
+        int d =
+            static_cast<int>(unitOf(lowerChar(a[i]))) - static_cast<int>(unitOf(lowerChar(b[i])));
         if (d != 0 || a[i] == L'\0')
             return d;
     }

@@ -121,6 +121,12 @@ std::string fromWide(std::wstring_view text) {
 
 std::wstring toWide(std::string_view bytes) {
     std::wstring out;
+    toWide(bytes, out);
+    return out;
+}
+
+void toWide(std::string_view bytes, std::wstring& out) {
+    out.clear();
     out.reserve(bytes.size());
     auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     auto* end = p + bytes.size();
@@ -135,7 +141,6 @@ std::wstring toWide(std::string_view bytes) {
         appendCodePoint(out, cp);
         p += len;
     }
-    return out;
 }
 
 }  // namespace utf8

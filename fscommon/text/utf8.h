@@ -25,5 +25,7 @@ size_t decodeUnit(const unsigned char* p, const unsigned char* end, uint32_t* un
 std::string fromWide(std::wstring_view text);
 // UTF-8 (or any bytes) to wide text; invalid bytes map to U+DC80..U+DCFF.
 std::wstring toWide(std::string_view bytes);
+// The same into out, replacing its content and reusing its storage.
+void toWide(std::string_view bytes, std::wstring& out);
 
 }  // namespace utf8

@@ -255,3 +255,41 @@ TEST_F(TableTest, TableMutexLivesWithTheTable) {
     ASSERT_NE(after, nullptr);
     EXPECT_TRUE(after->created);
 }
+
+// A reader opens the files of a table that a writer holds open (with the writer's spare room
+// on disk): it reads and looks up what is there, every change is refused, and it leaves every
+// file byte for byte as it found it, so the writer carries on undisturbed.
+TEST_F(TableTest, ReadOnlyOpenBesideALiveWriterChangesNothing) {
+    auto writer = makeTable(L"R", {{L"ID", FT_UINT32}, {L"NAME", FT_STRING}});
+    ASSERT_TRUE(writer->createIndex(L"R_NAME", L"NAME"));
+    ASSERT_TRUE(append(*writer, 1, L"one"));
+    ASSERT_TRUE(append(*writer, 2, L"two"));
+    const std::vector<const wchar_t*> names = {L"R.dat", L"R.pxx", L"R_idx.dat", L"R_NAME.idx"};
+    std::vector<Bytes> before;
+    for (const wchar_t* name : names)
+        before.push_back(readBytes(file(name)));
+
+    Table reader(L"R", dir_.wide().c_str(), false);
+    ASSERT_TRUE(reader.open(true));
+    EXPECT_TRUE(reader.readOnly());
+    EXPECT_EQ(walk(reader), (std::vector<uint32_t>{0, 1}));
+    EXPECT_EQ(lookup(reader, L"NAME", L"TWO"), (std::vector<uint32_t>{1}));
+    FieldList record = recordOf(reader);
+    ASSERT_TRUE(reader.readRecord(0, record));
+    EXPECT_EQ(text(record, L"NAME"), L"one");
+    EXPECT_FALSE(append(reader, 3, L"three"));
+    EXPECT_FALSE(reader.updateRecord(0, record));
+    EXPECT_FALSE(reader.removeRecord(1));
+    EXPECT_FALSE(reader.createIndex(L"R_ID", L"ID"));
+    ASSERT_TRUE(reader.close());
+    for (size_t i = 0; i < names.size(); ++i)
+        EXPECT_EQ(readBytes(file(names[i])), before[i]) << fs::path(names[i]).string();
+
+    ASSERT_TRUE(append(*writer, 3, L"three"));
+    EXPECT_EQ(walk(*writer), (std::vector<uint32_t>{0, 1, 2}));
+    ASSERT_TRUE(writer->close());
+    // A missing table is not created by a reader.
+    Table missing(L"nothing", dir_.wide().c_str(), false);
+    EXPECT_FALSE(missing.open(true));
+    EXPECT_FALSE(fs::exists(file(L"nothing.dat")));
+}

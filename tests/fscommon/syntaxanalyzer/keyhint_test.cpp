@@ -71,7 +71,7 @@ TEST_F(KeyHint, EqualityOfAFieldWithAConstant) {
     EXPECT_EQ(hint->type, SyntaxValue::STRING);
     EXPECT_EQ(hint->text, L"Readme.txt");
 
-    hint = hintOf(L"\"x\" + \"y\" == [S]");  // constants may be computed from literals
+    hint = hintOf(L"[S] == \"x\" + \"y\"");  // constants may be computed from literals
     ASSERT_TRUE(hint);
     EXPECT_EQ(hint->text, L"xy");
     EXPECT_EQ(hintOf(L"[A] == 2 * 3 + 1")->number, 7);
@@ -93,6 +93,9 @@ TEST_F(KeyHint, NoHintWithoutAFieldAndAConstant) {
     EXPECT_EQ(hintName(L"[S] == \"*.txt\""), L"(none)");
     EXPECT_EQ(hintName(L"[S] == \"a?c\""), L"(none)");
     EXPECT_EQ(hintName(L"[S] == {\"readme\"}"), L"(none)");
+    // A string field on the right is the pattern: the record "a*" satisfies "a" == [S].
+    EXPECT_EQ(hintName(L"\"a\" == [S]"), L"(none)");
+    EXPECT_EQ(hintName(L"\"a\" == [S] && 5 == [A]"), L"A");
     // A variable compared with a constant is a hint on the variable's name.
     EXPECT_EQ(hintName(L"id == 3"), L"id");
 }

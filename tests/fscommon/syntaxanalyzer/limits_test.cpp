@@ -10,6 +10,7 @@
 #include "smallstack.h"
 #include "syntaxanalyzer.h"
 #include "syntaxlimits.h"
+#include "text/strutil.h"
 #include "text/utf8.h"
 
 using criteriatest::CriteriaLog;
@@ -228,14 +229,22 @@ class RandomCriteria {
     std::mt19937 rng_;
 };
 
-// Sets a field of the record or a variable to a value other than the hint's constant.
+// Values other than the hint's constant that a field or variable takes in turn. Strings include
+// wildcards, which match the constant when the field's value stands on the right of "==".
+constexpr int kOtherValues = 5;
+
+// Sets a field of the record or a variable to the variant-th value other than the hint's
+// constant; false when that value would key like the constant.
 bool setOtherThan(FieldList& fields, const SyntaxValue& hint, int variant) {
     Field* field = fields.findField(hint.name());
-    if (field == nullptr)
-        return false;
     if (field->type() == FT_STRING) {
-        const std::wstring other = std::wstring(hint.text()) + (variant == 0 ? L"x" : L"yy");
-        static_cast<StringField*>(field)->setValue(other.c_str());
+        const std::wstring constant = hint.text();
+        const std::wstring others[kOtherValues] = {constant + L"x", constant + L"yy",
+                                                   constant + L"*", L"*",
+                                                   std::wstring(constant.size(), L'?')};
+        if (compareNoCase(others[variant].c_str(), constant.c_str()) == 0)
+            return false;
+        static_cast<StringField*>(field)->setValue(others[variant].c_str());
     } else {
         const uint64_t other = static_cast<uint64_t>(hint.number) + 1 + variant;
         criteriatest::setNumber(fields, hint.name(), other);
@@ -278,9 +287,11 @@ TEST(HostileInput, RandomTextsParseEvaluateAndHintSoundly) {
         if (!analyzer.getKeyHint(hint))
             continue;
         ++hinted;
-        for (int variant = 0; variant < 2; ++variant) {
-            const bool isField = record.findField(hint.name()) != nullptr;
-            ASSERT_TRUE(setOtherThan(isField ? record : variables, hint, variant));
+        for (int variant = 0; variant < kOtherValues; ++variant) {
+            FieldList& fields = record.findField(hint.name()) ? record : variables;
+            ASSERT_NE(fields.findField(hint.name()), nullptr) << utf8::fromWide(hint.name());
+            if (!setOtherThan(fields, hint, variant))
+                continue;
             SyntaxValue other;
             const bool failed = analyzer.evaluate(&record, &variables, other, caseSensitive);
             EXPECT_TRUE(failed || other.type != SyntaxValue::NUMERIC || other.number == 0)
