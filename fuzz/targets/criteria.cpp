@@ -5,18 +5,22 @@
 // variables), the seed of the pattern sets' hash tables (u32) and the numbers A, B, C, D of the
 // record and of the variables (u64 each). Every further 32 bytes give the numbers of one more
 // record (three at most), whose texts rotate through the four lines. Record and variables share
-// one schema: A u8, B u16, C u32, D u64, S and T strings, X bytes.
+// one schema: A u8, B u16, C u32, D u64, S and T strings, X bytes. One more record, and one more
+// set of variables, take their values from the literals of the text itself (its first four
+// numbers and first two quoted strings), so that records which satisfy the criteria are common.
 //
 // Checked: the tree gives what the parse gave, and the same again on a second walk; a parse
 // against another record gives what the tree gives for it and the same key hint; the key hint
-// holds for every record that satisfies the criteria; a pattern set made of the text's quoted
-// items matches exactly what those items match one by one.
+// that a record set would follow (CriteriaEvaluator's) holds for every record that satisfies
+// the criteria; a pattern set made of the text's quoted items matches exactly what those items
+// match one by one.
 #include <algorithm>
 #include <array>
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "criteriaevaluator.h"
 #include "field.h"
 #include "fuzzentry.h"
 #include "fuzzsupport.h"
@@ -98,19 +102,32 @@ struct Hint {
     bool operator==(const Hint&) const = default;
 };
 
-Hint hintOf(const SyntaxAnalyzer& analyzer) {
+Hint hintFrom(const SyntaxValue* value) {
     Hint hint;
-    SyntaxValue value;
-    hint.present = analyzer.getKeyHint(value);
+    hint.present = value != nullptr;
     if (hint.present) {
-        hint.name = value.name();
-        hint.type = value.type;
-        if (value.type == SyntaxValue::NUMERIC)
-            hint.number = value.number;
+        hint.name = value->name();
+        hint.type = value->type;
+        if (value->type == SyntaxValue::NUMERIC)
+            hint.number = value->number;
         else
-            hint.text = value.text();
+            hint.text = value->text();
     }
     return hint;
+}
+
+Hint hintOf(const SyntaxAnalyzer& analyzer) {
+    SyntaxValue value;
+    return hintFrom(analyzer.getKeyHint(value) ? &value : nullptr);
+}
+
+// The hint a record set follows: the evaluator's, which leaves out a name that is also a bound
+// variable's.
+Hint evaluatorHint(const std::wstring& text, const FieldList* record, const FieldList* variables) {
+    CriteriaEvaluator criteria(text.c_str());
+    criteria.setRecord(record);
+    criteria.setVariables(variables);
+    return hintFrom(criteria.getKeyHint());
 }
 
 // A record set that follows the hint visits only the records filed under the hint's key in the
@@ -183,6 +200,57 @@ void readNumbers(fuzz::ByteReader& reader, Values& values) {
         n = reader.u64();
 }
 
+// Values from the literals of the text: its first number literals and quoted strings.
+Values literalValues(const std::wstring& text) {
+    Values values;
+    size_t count = 0;
+    for (size_t i = 0; i < text.size() && count < values.numbers.size(); ++i) {
+        if (text[i] < L'0' || text[i] > L'9')
+            continue;
+        size_t end = i;
+        while (end < text.size() && text[end] >= L'0' && text[end] <= L'9')
+            ++end;
+        values.numbers[count++] =
+            static_cast<uint64_t>(parseDecimal64(text.substr(i, end - i).c_str()));
+        i = end;
+    }
+    const std::vector<std::wstring> quoted = quotedItems(text);
+    for (size_t i = 0; i < quoted.size() && i < values.texts.size(); ++i)
+        values.texts[i] = quoted[i];
+    return values;
+}
+
+// One more record (and variables) against the tree of the first parse.
+class OtherRecords {
+  public:
+    OtherRecords(SyntaxAnalyzer& analyzer, const std::wstring& text, const Hint& hint,
+                 bool caseSensitive)
+        : analyzer_(analyzer), text_(text), hint_(hint), caseSensitive_(caseSensitive) {}
+
+    void check(const FieldList* record, const FieldList* variables, const Hint& followed) {
+        SyntaxValue value;
+        const Outcome evaluated =
+            outcomeOf(analyzer_.evaluate(record, variables, value, caseSensitive_), value);
+        checkHintHolds(followed, record, evaluated);
+
+        // Parsing evaluates every operand; the tree skips what "&&" and "||" decide without.
+        // So where a parse against this record succeeds, the tree must agree with it.
+        SyntaxAnalyzer fresh;
+        const Outcome reparsed =
+            outcomeOf(fresh.parse(text_.c_str(), record, variables, value, caseSensitive_), value);
+        if (!reparsed.failed) {
+            FUZZ_CHECK(evaluated == reparsed);
+            FUZZ_CHECK(hintOf(fresh) == hint_);
+        }
+    }
+
+  private:
+    SyntaxAnalyzer& analyzer_;
+    const std::wstring& text_;
+    const Hint& hint_;
+    bool caseSensitive_;
+};
+
 }  // namespace
 
 VIGIL_FUZZ_ENTRY(criteria) {
@@ -224,25 +292,24 @@ VIGIL_FUZZ_ENTRY(criteria) {
             outcomeOf(analyzer.evaluate(recordArg, variablesArg, value, caseSensitive), value);
         FUZZ_CHECK(evaluated == parsed);
     }
-    checkHintHolds(hint, recordArg, parsed);
+    const Hint followed = evaluatorHint(text, recordArg, variablesArg);
+    checkHintHolds(followed, recordArg, parsed);
 
+    OtherRecords others(analyzer, text, hint, caseSensitive);
+    const FieldList literal = makeFields(literalValues(text));
+    if (recordArg != nullptr) {
+        others.check(&literal, variablesArg, followed);
+        if (variablesArg != nullptr) {
+            // Variables bound to the literals: a hint that names a variable must not pass for
+            // the field of that name.
+            others.check(&literal, &literal, evaluatorHint(text, &literal, &literal));
+            others.check(recordArg, &literal, evaluatorHint(text, recordArg, &literal));
+        }
+    }
     for (size_t k = 1; k <= kExtraRecords && reader.remaining() > 0; ++k) {
         Values values{{}, {lines[k % 4], lines[(k + 1) % 4]}};
         readNumbers(reader, values);
         const FieldList other = makeFields(values);
-        const FieldList* otherArg = recordArg ? &other : nullptr;
-        const Outcome evaluated =
-            outcomeOf(analyzer.evaluate(otherArg, variablesArg, value, caseSensitive), value);
-        checkHintHolds(hint, otherArg, evaluated);
-
-        // Parsing evaluates every operand; the tree skips what "&&" and "||" decide without.
-        // So where a parse against this record succeeds, the tree must agree with it.
-        SyntaxAnalyzer fresh;
-        const Outcome reparsed = outcomeOf(
-            fresh.parse(text.c_str(), otherArg, variablesArg, value, caseSensitive), value);
-        if (!reparsed.failed) {
-            FUZZ_CHECK(evaluated == reparsed);
-            FUZZ_CHECK(hintOf(fresh) == hint);
-        }
+        others.check(recordArg ? &other : nullptr, variablesArg, followed);
     }
 }
