@@ -16,18 +16,24 @@
 // the update: u64 for a number, a length byte and that many bytes for a string (UTF-8) or a byte
 // string.
 //
+// The table is opened read-only first: it reads as it does when writable, refuses every change
+// and leaves its files as they were.
+//
 // Checked: no read outside the files and no hang; record numbers of the walk and of every
 // lookup lie inside the record-pointer file and chains end; an appended or updated record reads
-// back as written and is found under its keys; a new index finds every record; no operation
-// changes another record; the table opens again afterwards with the same records, and drop
-// deletes its files.
+// back as written, is found under its keys and by a record set selecting its value; a new index
+// finds every record; no operation changes another record; the table opens again afterwards with
+// the same records, and drop deletes its files.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "criteriaevaluator.h"
 #include "field.h"
 #include "fuzzentry.h"
 #include "fuzzsupport.h"
@@ -182,6 +188,7 @@ class TableRun {
 
     // Walks every record, keeps the first ones and checks that reads stay inside the table.
     void readAll() {
+        FUZZ_CHECK(table_.numberEnd() == entries_);
         size_t visited = 0;
         uint32_t number = 0;
         uint32_t previous = 0;
@@ -214,13 +221,17 @@ class TableRun {
         if (!table_.appendRecord(record))
             return;
         const uint32_t number = entries_++;
-        FUZZ_CHECK(lastRecord() == number);
+        FUZZ_CHECK(lastRecord() == number && table_.numberEnd() == entries_);
         FieldList back = blank();
         FUZZ_CHECK(table_.readRecord(number, back) && sameRecord(back, record));
         for (TableIndex* index : indexes()) {
             const Field* field = record.findField(index->fieldName());
-            if (field != nullptr && !field->isNull && key_.assign(*field))
+            if (field != nullptr && !field->isNull && key_.assign(*field)) {
                 FUZZ_CHECK(firstCandidate(*index, key_.text()) == number);
+                const std::wstring criteria = equalityOf(*field);
+                if (!criteria.empty())
+                    FUZZ_CHECK(recordSetFinds(criteria));
+            }
         }
         stored_.push_back({number, copyOf(record)});
     }
@@ -229,21 +240,24 @@ class TableRun {
         if (stored_.empty())
             return;
         Stored& target = stored_[pick % stored_.size()];
-        if (!table_.updateRecord(target.number, record)) {
+        uint32_t now = 0;
+        if (!table_.updateRecord(target.number, record, now)) {
             // What a failed update left of the record is not defined, and it may have added the
             // new version at the end; the other records must stay.
             forget(target.number);
-            ++entries_;
+            entries_ = table_.numberEnd();
             return;
         }
         FieldList back = blank();
-        if (!table_.readRecord(target.number, back)) {
-            // Moved to a new number at the end.
-            target.number = entries_++;
-            FUZZ_CHECK(lastRecord() == target.number);
-            FUZZ_CHECK(table_.readRecord(target.number, back));
+        if (now != target.number) {
+            // Moved to a new number at the end; the old one is free.
+            FUZZ_CHECK(now == entries_ && lastRecord() == now);
+            FUZZ_CHECK(!table_.readRecord(target.number, back));
+            target.number = now;
+            ++entries_;
         }
-        FUZZ_CHECK(sameRecord(back, record));
+        FUZZ_CHECK(table_.numberEnd() == entries_);
+        FUZZ_CHECK(table_.readRecord(target.number, back) && sameRecord(back, record));
         target.record = copyOf(record);
     }
 
@@ -275,6 +289,18 @@ class TableRun {
             if (field != nullptr && key_.assign(*field))
                 FUZZ_CHECK(isCandidate(*index, key_.text(), stored.number));
         }
+    }
+
+    // A table opened read-only refuses every change.
+    void refuseChanges(const FieldList& record) {
+        FUZZ_CHECK(!table_.appendRecord(record));
+        for (const Stored& stored : stored_) {
+            FUZZ_CHECK(!table_.updateRecord(stored.number, record));
+            FUZZ_CHECK(!table_.removeRecord(stored.number));
+        }
+        const FieldList& schema = table_.schema();
+        if (schema.fieldCount() > 0 && schema.fieldAt(0)->name() != nullptr)
+            FUZZ_CHECK(!table_.createIndex(L"fuzz", schema.fieldAt(0)->name()));
     }
 
     // Every record followed reads as it was last written.
@@ -334,6 +360,56 @@ class TableRun {
         return false;
     }
 
+    // The criteria [F]==value for a number or text field, or nothing when the name cannot be
+    // written as a field reference or the value cannot serve as an index key (a string with a
+    // quote or a wildcard): the record set then walks the whole table, and that walk may end
+    // early at a damaged record.
+    static std::wstring equalityOf(const Field& field) {
+        const std::wstring name = field.name() ? field.name() : L"";
+        const auto letter = [](wchar_t c) {
+            return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z');
+        };
+        if (name.empty() || !letter(name[0]))
+            return std::wstring();
+        for (wchar_t c : name) {
+            if (!letter(c) && !(c >= L'0' && c <= L'9'))
+                return std::wstring();
+        }
+        const std::wstring reference = L"[" + name + L"]==";
+        switch (field.type()) {
+            case FT_UINT8:
+                return reference +
+                       std::to_wstring(static_cast<const UInt8Field&>(field).getValue());
+            case FT_UINT16:
+                return reference +
+                       std::to_wstring(static_cast<const UInt16Field&>(field).getValue());
+            case FT_UINT32:
+                return reference +
+                       std::to_wstring(static_cast<const UInt32Field&>(field).getValue());
+            case FT_UINT64:
+                return reference +
+                       std::to_wstring(static_cast<const UInt64Field&>(field).getValue());
+            case FT_STRING: {
+                const wchar_t* text = static_cast<const StringField&>(field).getValue();
+                const std::wstring value = text ? text : L"";
+                if (value.find_first_of(L"\"*?") != std::wstring::npos)
+                    return std::wstring();
+                return reference + L'"' + value + L'"';
+            }
+            default:
+                return std::wstring();
+        }
+    }
+
+    // True when a record set selecting criteria finds at least one record.
+    bool recordSetFinds(const std::wstring& criteria) {
+        CriteriaEvaluator evaluator(criteria.c_str());
+        RecordSet set = table_.openRecordSet();
+        const bool found = set.select(&evaluator, true) && set.moveFirst();
+        table_.closeRecordSet(set);
+        return found;
+    }
+
     void lookUp(TableIndex& index, const wchar_t* keyText) {
         walk(index, keyText, [](uint32_t) { return false; });
     }
@@ -357,6 +433,19 @@ class TableRun {
     IndexKey key_;
 };
 
+// Names and bytes of every file in folder, in name order.
+std::vector<std::string> contentsOf(const fs::path& folder) {
+    std::vector<std::string> contents;
+    std::error_code ec;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        contents.push_back(entry.path().filename().string() + '\n' +
+                           std::string(std::istreambuf_iterator<char>(in), {}));
+    }
+    std::sort(contents.begin(), contents.end());
+    return contents;
+}
+
 void runTable(const fuzz::ScratchDirectory& dir, fuzz::ByteReader& operations) {
     const uint8_t flags = operations.byte();
     const bool compact = (flags & 1) != 0;
@@ -366,19 +455,33 @@ void runTable(const fuzz::ScratchDirectory& dir, fuzz::ByteReader& operations) {
     const uint8_t nullMask = operations.byte();
     const std::wstring keyText = fuzz::wideText(operations.shortText());
 
+    std::error_code ec;
+    const auto entries = static_cast<uint32_t>(fs::file_size(dir.path() / "t.pxx", ec) / 4);
+    FieldList appended;
+    {
+        const std::vector<std::string> before = contentsOf(dir.path());
+        Table reader(L"t", dir.wide().c_str(), compact);
+        if (reader.open(true)) {
+            TableRun run(reader, entries);
+            run.readAll();
+            run.lookUpAll(keyText);
+            appended.resetFrom(reader.schema());
+            run.refuseChanges(appended);
+            reader.close();
+        }
+        FUZZ_CHECK(contentsOf(dir.path()) == before);
+    }
+
     Table table(L"t", dir.wide().c_str(), compact);
     if (!table.open()) {
         if (flags & 8)
             table.drop();
         return;
     }
-    std::error_code ec;
-    const auto entries = static_cast<uint32_t>(fs::file_size(dir.path() / "t.pxx", ec) / 4);
     TableRun run(table, entries);
     run.readAll();
     run.lookUpAll(keyText);
 
-    FieldList appended;
     appended.resetFrom(table.schema());
     fillRecord(appended, operations, nullMask);
     run.append(appended);
