@@ -27,7 +27,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -64,10 +64,14 @@ bool isSafeFileName(std::string_view name) {
     return true;
 }
 
-std::string expandIndex(std::string_view chunk) {
-    if (!chunk.empty() && chunk.front() == 'R')
-        return std::string(chunk.substr(1));
-    std::string contents(static_cast<size_t>(INDEX_BUCKETS) * kSlotSize, '\xFF');
+// The contents of an index file; the buffer is kept between runs, like the one of contentsOf.
+const std::string& expandIndex(std::string_view chunk) {
+    static std::string contents;
+    if (!chunk.empty() && chunk.front() == 'R') {
+        contents.assign(chunk.substr(1));
+        return contents;
+    }
+    contents.assign(static_cast<size_t>(INDEX_BUCKETS) * kSlotSize, '\xFF');
     fuzz::ByteReader reader(chunk);
     for (uint16_t count = reader.u16(); count > 0 && reader.remaining() > 0; --count) {
         const size_t at = static_cast<size_t>(reader.u16()) * kSlotSize;
@@ -433,14 +437,18 @@ class TableRun {
     IndexKey key_;
 };
 
-// Names and bytes of every file in folder, in name order.
-std::vector<std::string> contentsOf(const fs::path& folder) {
-    std::vector<std::string> contents;
+// Name and a hash of the bytes of every file in folder, in name order.
+std::vector<std::pair<std::string, size_t>> contentsOf(const fs::path& folder) {
+    // Kept between runs: index files are large, and fresh buffers would cost a page fault for
+    // every page of them.
+    static std::string bytes;
+    std::vector<std::pair<std::string, size_t>> contents;
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+        bytes.resize(static_cast<size_t>(entry.file_size(ec)));
         std::ifstream in(entry.path(), std::ios::binary);
-        contents.push_back(entry.path().filename().string() + '\n' +
-                           std::string(std::istreambuf_iterator<char>(in), {}));
+        in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        contents.emplace_back(entry.path().filename().string(), std::hash<std::string>()(bytes));
     }
     std::sort(contents.begin(), contents.end());
     return contents;
@@ -459,7 +467,7 @@ void runTable(const fuzz::ScratchDirectory& dir, fuzz::ByteReader& operations) {
     const auto entries = static_cast<uint32_t>(fs::file_size(dir.path() / "t.pxx", ec) / 4);
     FieldList appended;
     {
-        const std::vector<std::string> before = contentsOf(dir.path());
+        const auto before = contentsOf(dir.path());
         Table reader(L"t", dir.wide().c_str(), compact);
         if (reader.open(true)) {
             TableRun run(reader, entries);
