@@ -71,7 +71,14 @@ class RecordSet {
 
   private:
     friend class Table;
-    explicit RecordSet(std::weak_ptr<RecordCursor> cursor) : cursor_(std::move(cursor)) {}
+    explicit RecordSet(const std::shared_ptr<RecordCursor>& cursor)
+        : cursor_(cursor), raw_(cursor.get()) {}
+
+    // The cursor while the set has not ended. Record sets serve one thread at a time, so a set
+    // that has not expired stays alive for the call; the raw pointer spares each call the
+    // atomic counting of a weak_ptr lock.
+    RecordCursor* cursor() const { return cursor_.expired() ? nullptr : raw_; }
 
     std::weak_ptr<RecordCursor> cursor_;
+    RecordCursor* raw_ = nullptr;
 };

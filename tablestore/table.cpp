@@ -432,6 +432,7 @@ bool Table::closeRecordSet(RecordSet& handle) {
         if (*it == cursor) {
             cursors_.erase(it);
             handle.cursor_.reset();
+            handle.raw_ = nullptr;
             return true;
         }
     }

@@ -78,22 +78,22 @@ bool createMonitorPID(const wchar_t* pathName, const wchar_t* fileName) {
     LOG_TRACE(log, "[vigil]::createMonitorPID - writing monitor process ID... [%S]\n",
               path.c_str());
 
-    OsFile file = OsFile::createAlways(path.c_str());
-    const bool created = file.valid();
+    // The directory may be writable by others: the file is written anew and renamed into place,
+    // never through whatever someone put at its name.
     const uint32_t pid = sysinfo::currentProcessId();
     const uint8_t bytes[4] = {static_cast<uint8_t>(pid), static_cast<uint8_t>(pid >> 8),
                               static_cast<uint8_t>(pid >> 16), static_cast<uint8_t>(pid >> 24)};
-    if (created && file.write(bytes, sizeof bytes) && file.close()) {
+    const FileProblem problem = OsFile::replaceWhole(path.c_str(), bytes, sizeof bytes);
+    if (problem == FileProblem::None) {
         std::lock_guard<std::mutex> lock(g_stateMutex);
         g_pidPath = path;
         LOG_TRACE(log, "[vigil]::createMonitorPID - monitor process ID written!\n");
         return true;
     }
+    const uint32_t error = sysinfo::lastError();
     LOG_TRACE(log, "[vigil]::createMonitorPID - unable to create [%S] file!\n", path.c_str());
-    if (created) {
-        file.close();
-        removeFile(path.c_str());  // a file that could not be written whole does not stay
-    }
+    LOG_TRACE(log, "[vigil]::createMonitorPID - cannot replace [%S]: %s\n", path.c_str(),
+              describeFileProblem(problem, error).c_str());
     std::lock_guard<std::mutex> lock(g_stateMutex);
     g_pidPath.clear();
     return false;
@@ -122,8 +122,9 @@ bool consoleCtrlHandler(unsigned long controlType) {
 }
 
 int vigilMain(int argc, char** argv) {
+    // Until the working directory is known the log goes to stderr (or where VIGIL_LOG says):
+    // nothing is written into the caller's current directory.
     RkLogWrapper* log = getRkLogFs();
-    log->setDefaultFile(L"vigil.log");
     const bool registered = registerConsoleCtrlHandler(consoleCtrlHandler);
     std::setlocale(LC_ALL, "");
     if (!registered) {

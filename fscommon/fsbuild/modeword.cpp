@@ -1,3 +1,5 @@
+#include <cwchar>
+
 #include "fsbuild/fsbuild.h"
 #include "text/strutil.h"
 
@@ -15,8 +17,10 @@ uint32_t modeWord(uint32_t attributes, const wchar_t* longName, const wchar_t* s
         w |= 0x124;
     w |= 0x92;
     const wchar_t* name = longName != nullptr && longName[0] != L'\0' ? longName : shortName;
-    if (name != nullptr &&
-        (matchWildcard(L"*.EXE", name, false) || matchWildcard(L"*.COM", name, false))) {
+    // Named *.EXE or *.COM in any case: the last four characters decide.
+    const size_t length = name != nullptr ? std::wcslen(name) : 0;
+    if (length >= 4 && (compareNoCaseN(name + length - 4, L".EXE", 4) == 0 ||
+                        compareNoCaseN(name + length - 4, L".COM", 4) == 0)) {
         w |= 0x248;
     }
     return w;

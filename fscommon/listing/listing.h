@@ -62,6 +62,12 @@ class DirectoryListing {
     // Opens the listing of directory (with or without a trailing separator); a listing already
     // open is closed first. 0, or the error number (nothing is then open).
     uint32_t open(std::wstring_view directory);
+    // Opens the listing of the subdirectory name of the directory that parent lists, whose full
+    // path is path. Linux opens it through parent's open directory and refuses a symbolic link,
+    // since the entry may have changed since it was listed: a walk never leaves the tree it
+    // started in. Windows opens path. 0, or the error number.
+    uint32_t openChild(const DirectoryListing& parent, std::wstring_view name,
+                       std::wstring_view path);
     // The next entry into entry, in the platform's order, "." and ".." included. 0; 18 at the
     // end; another error number when the listing broke off (it may be called again).
     uint32_t next(ListingEntry& entry);

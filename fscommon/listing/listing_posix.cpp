@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -28,10 +29,13 @@ bool isNonFixedMountPoint(const std::string& path) {
     return DriveHelper::isNonFixedMountPoint(drives.nonFixedMountPoints(), wide.c_str());
 }
 
+// A symbolic link is never followed, but one that leads to a directory carries the directory
+// bit beside the reparse bit, as Windows lists a directory link or junction; so that callers
+// that skip reparse directories never record it as a file.
 void fillEntry(ListingEntry& entry, const struct stat& st, std::string_view name,
-               bool nonFixedMount) {
+               bool nonFixedMount, bool linkToDirectory) {
     uint32_t attributes = 0;
-    if (S_ISDIR(st.st_mode))
+    if (S_ISDIR(st.st_mode) || linkToDirectory)
         attributes |= kAttrDirectory;
     else if (!S_ISREG(st.st_mode))
         attributes |= kAttrSystem;
@@ -47,6 +51,12 @@ void fillEntry(ListingEntry& entry, const struct stat& st, std::string_view name
     entry.sizeLow = static_cast<uint32_t>(size);
     utf8::toWide(name, entry.name);
     entry.shortName.clear();
+}
+
+// Whether the link at (dir, name) leads to a directory; only its target's type is looked at.
+bool linksToDirectory(int dir, const char* name) {
+    struct stat target;
+    return fstatat(dir, name, &target, 0) == 0 && S_ISDIR(target.st_mode);
 }
 
 bool isDotName(const char* name) {
@@ -71,19 +81,52 @@ DirectoryListing::~DirectoryListing() = default;
 DirectoryListing::DirectoryListing(DirectoryListing&&) noexcept = default;
 DirectoryListing& DirectoryListing::operator=(DirectoryListing&&) noexcept = default;
 
-uint32_t DirectoryListing::open(std::wstring_view directory) {
-    close();
-    auto impl = std::make_unique<Impl>();
-    impl->path = utf8::fromWide(directory);
-    impl->dir = opendir(impl->path.c_str());
-    if (impl->dir == nullptr)
+namespace {
+
+// Takes over the open directory descriptor fd (closed on failure) as the listing of path.
+uint32_t adoptDirectory(int fd, std::string path, std::unique_ptr<DirectoryListing::Impl>& out) {
+    if (fd < 0)
         return sysinfo::win32ErrorFromErrno(errno);
+    auto impl = std::make_unique<DirectoryListing::Impl>();
+    impl->path = std::move(path);
+    impl->dir = fdopendir(fd);
+    if (impl->dir == nullptr) {
+        const int err = errno;
+        ::close(fd);
+        return sysinfo::win32ErrorFromErrno(err);
+    }
     struct stat st;
-    if (fstat(dirfd(impl->dir), &st) != 0)
+    if (fstat(fd, &st) != 0)
         return sysinfo::win32ErrorFromErrno(errno);
     impl->device = st.st_dev;
-    impl_ = std::move(impl);
+    out = std::move(impl);
     return sysinfo::kErrorSuccess;
+}
+
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+}  // namespace
+
+uint32_t DirectoryListing::open(std::wstring_view directory) {
+    close();
+    std::string path = utf8::fromWide(directory);
+    const int fd = ::open(path.c_str(), kDirectoryFlags);
+    return adoptDirectory(fd, std::move(path), impl_);
+}
+
+uint32_t DirectoryListing::openChild(const DirectoryListing& parent, std::wstring_view name,
+                                     std::wstring_view) {
+    close();
+    if (!parent.impl_)
+        return sysinfo::kErrorInvalidHandle;
+    const std::string bytes = utf8::fromWide(name);
+    const int fd = ::openat(dirfd(parent.impl_->dir), bytes.c_str(), kDirectoryFlags | O_NOFOLLOW);
+    // The parent's path is already in bytes: only the name needs converting.
+    std::string childPath = parent.impl_->path;
+    if (childPath.empty() || childPath.back() != '/')
+        childPath += '/';
+    childPath += bytes;
+    return adoptDirectory(fd, std::move(childPath), impl_);
 }
 
 uint32_t DirectoryListing::next(ListingEntry& entry) {
@@ -98,7 +141,7 @@ uint32_t DirectoryListing::next(ListingEntry& entry) {
         if (isDotName(d->d_name)) {
             st = {};
             st.st_mode = S_IFDIR | S_IWUSR;
-            fillEntry(entry, st, d->d_name, false);
+            fillEntry(entry, st, d->d_name, false, false);
             entry.attributes &= ~kAttrHidden;
             return sysinfo::kErrorSuccess;
         }
@@ -111,7 +154,9 @@ uint32_t DirectoryListing::next(ListingEntry& entry) {
         }
         const bool crossing = S_ISDIR(st.st_mode) && st.st_dev != impl_->device &&
                               isNonFixedMountPoint(impl_->path + '/' + d->d_name);
-        fillEntry(entry, st, d->d_name, crossing);
+        const bool linkToDirectory =
+            S_ISLNK(st.st_mode) && linksToDirectory(dirfd(impl_->dir), d->d_name);
+        fillEntry(entry, st, d->d_name, crossing, linkToDirectory);
         return sysinfo::kErrorSuccess;
     }
 }
@@ -140,7 +185,8 @@ uint32_t os::lookup(std::wstring_view path, ListingEntry& entry) {
         mount =
             stat(parent.c_str(), &up) == 0 && up.st_dev != st.st_dev && isNonFixedMountPoint(bytes);
     }
-    fillEntry(entry, st, name, mount);
+    fillEntry(entry, st, name, mount,
+              S_ISLNK(st.st_mode) && linksToDirectory(AT_FDCWD, bytes.c_str()));
     return sysinfo::kErrorSuccess;
 }
 

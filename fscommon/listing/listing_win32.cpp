@@ -49,6 +49,11 @@ uint32_t DirectoryListing::open(std::wstring_view directory) {
     return ERROR_SUCCESS;
 }
 
+uint32_t DirectoryListing::openChild(const DirectoryListing&, std::wstring_view,
+                                     std::wstring_view path) {
+    return open(path);
+}
+
 uint32_t DirectoryListing::next(ListingEntry& entry) {
     if (!impl_)
         return ERROR_INVALID_HANDLE;

@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr char kLogModule[] = "fscommon/rklog";
+
 enum class Level { Error = 0, Info = 1, Trace = 2 };
 
 // Words that mark a message as a failure report, so that the "error" level keeps it.
@@ -74,9 +76,42 @@ std::string timestamp() {
     return buf;
 }
 
+std::string formatText(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = formatLogMessage(format, args);
+    va_end(args);
+    return text;
+}
+
+// One finished line: "date time [thread] LEVEL module:line function: text".
+std::string formatLine(Level level, int line, const char* file, const char* function,
+                       std::string text) {
+    static constexpr const char* kLevelNames[] = {"ERROR", "INFO ", "TRACE"};
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+        text.pop_back();
+    char head[96];
+    std::snprintf(head, sizeof head, " [%llu] %s ",
+                  static_cast<unsigned long long>(sysinfo::currentThreadId()),
+                  kLevelNames[static_cast<int>(level)]);
+    std::string out = timestamp();
+    out += head;
+    out += file ? file : "?";
+    out += ':';
+    out += std::to_string(line);
+    out += ' ';
+    out += function ? function : "?";
+    out += ": ";
+    out += text;
+    out += '\n';
+    return out;
+}
+
 }  // namespace
 
-// Where lines go and which ones are kept. One mutex makes every line a single write.
+// Where lines go and which ones are kept. One mutex makes every line a single write. The
+// destination is opened at the first line that passes the level, so that a run that logs
+// nothing leaves no file behind.
 class LogSink {
   public:
     LogSink() { configure(); }
@@ -93,35 +128,54 @@ class LogSink {
         }
         level_ = level;
         destination_ = sysinfo::getEnv(L"VIGIL_LOG");
-        open();
+        closeDestination();
     }
 
     void setDefaultFile(const wchar_t* path) {
         std::lock_guard<std::mutex> lock(mutex_);
         defaultFile_ = path ? path : L"";
         if (!destination_)
-            open();
+            closeDestination();
     }
 
     bool wants(Level level) const { return level <= level_; }
 
     void writeLine(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex_);
+        if (!opened_)
+            open();
         out_.write(line.data(), line.size());
     }
 
   private:
     // Called with the mutex held.
-    void open() {
+    void closeDestination() {
         out_ = OsFile();
+        opened_ = false;
+    }
+
+    // Called with the mutex held. A file that cannot be used safely is not written: the lines
+    // go to stderr, after one that says why.
+    void open() {
+        opened_ = true;
         const std::wstring& dest = destination_ ? *destination_ : defaultFile_;
         const std::wstring lower = lowerAscii(dest);
         if (lower == L"off")
             return;
         if (!dest.empty() && lower != L"stderr") {
-            out_ = OsFile::openAppend(dest.c_str());
+            FileProblem problem = FileProblem::None;
+            out_ = OsFile::openAppend(dest.c_str(), &problem);
             if (out_.valid())
                 return;
+            const uint32_t error = sysinfo::lastError();
+            out_ = OsFile::standardError();
+            const std::string why = formatLine(
+                Level::Error, __LINE__, kLogModule, "open",
+                formatText("RkLogWrapper::open - cannot use [%ls] as the log (%s); logging to "
+                           "stderr\n",
+                           dest.c_str(), describeFileProblem(problem, error).c_str()));
+            out_.write(why.data(), why.size());
+            return;
         }
         out_ = OsFile::standardError();
     }
@@ -131,6 +185,7 @@ class LogSink {
     std::optional<std::wstring> destination_;
     std::wstring defaultFile_;
     OsFile out_;
+    bool opened_ = false;
 };
 
 RkLogWrapper::RkLogWrapper() : sink_(std::make_unique<LogSink>()) {}
@@ -153,26 +208,7 @@ void RkLogWrapper::write(Op op, int line, const char* file, const char* function
     if (!sink_->wants(level))
         return;
 
-    static constexpr const char* kLevelNames[] = {"ERROR", "INFO ", "TRACE"};
-    std::string text = formatLogMessage(format, args);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-        text.pop_back();
-
-    char head[96];
-    std::snprintf(head, sizeof head, " [%llu] %s ",
-                  static_cast<unsigned long long>(sysinfo::currentThreadId()),
-                  kLevelNames[static_cast<int>(level)]);
-    std::string out = timestamp();
-    out += head;
-    out += file ? file : "?";
-    out += ':';
-    out += std::to_string(line);
-    out += ' ';
-    out += function ? function : "?";
-    out += ": ";
-    out += text;
-    out += '\n';
-    sink_->writeLine(out);
+    sink_->writeLine(formatLine(level, line, file, function, formatLogMessage(format, args)));
 }
 
 #define RKLOG_FORWARD(op)                          \

@@ -8,7 +8,9 @@
 // Backend: one line per message, "date time [thread] LEVEL module:line function: text".
 // Destination from VIGIL_LOG (a file path, "stderr" or "off"; default: the program's default,
 // see setDefaultFile), level from VIGIL_LOG_LEVEL ("error", "info" (default), "trace").
-// Concurrent calls never interleave within a line.
+// The file is opened at the first line that passes the level. Only a regular file is written
+// (no link followed, no FIFO or device); otherwise the lines go to stderr after one that says
+// why. Concurrent calls never interleave within a line.
 #pragma once
 
 #include <cstdarg>

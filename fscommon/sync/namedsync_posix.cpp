@@ -3,11 +3,15 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <functional>
+#include <mutex>
 #include <new>
+#include <string>
 
+#include "log/rklog.h"
 #include "sync/namedsync.h"
 #include "sync/shmobject_posix.h"
 #include "system/syserror_posix.h"
@@ -66,46 +70,190 @@ WaitStatus failed(int err) {
     return WaitStatus::Failed;
 }
 
+// Marks the event set and wakes its waiters.
+void signalEvent(EventState* st) {
+    st->signaled.store(1);
+    st->sequence.fetch_add(1);
+    shmFutexWake(&st->sequence, INT_MAX);
+}
+
+// The end of the next sleep: the deadline, or one second ahead when that comes first, so that a
+// waiter goes over to an object that was put back in place (see Impl::check).
+struct timespec sliceEnd(const struct timespec* deadline) {
+    struct timespec slice = shmDeadlineAfter(1000);
+    if (deadline && (deadline->tv_sec < slice.tv_sec ||
+                     (deadline->tv_sec == slice.tv_sec && deadline->tv_nsec < slice.tv_nsec))) {
+        slice = *deadline;
+    }
+    return slice;
+}
+
+}  // namespace
+
+// One handle. Its object is replaced when the object's file loses its name: the watchdog then
+// opens the name again (creating the object anew or joining one that another process made in
+// the meantime) and carries the state over, so that openers by name reach this handle again.
+// mutex orders every change of state against such a move; waiters that still use the old
+// object keep it alive through their shared_ptr and go over at their next round.
+struct NamedSyncHandle::Impl final : ShmWatched {
+    Impl(const wchar_t* objectName, ShmKind objectKind, size_t size,
+         std::unique_ptr<ShmObject> object)
+        : name(objectName), kind(objectKind), stateSize(size), current(std::move(object)) {}
+
+    ~Impl() {
+        shmUnwatch(this);
+        if (kind == ShmKind::Mutex) {
+            // A mutex held by a thread of this process sits in that thread's robust list, which
+            // the C library and the kernel walk later: its memory must stay mapped.
+            const pid_t owner = state<MutexState>(current)->mutex.__data.__owner;
+            if (owner != 0 && syscall(SYS_tgkill, getpid(), owner, 0) == 0)
+                current->keepMapped();
+        }
+    }
+
+    std::shared_ptr<ShmObject> object() const {
+        std::lock_guard<std::mutex> lock(mutex);
+        return current;
+    }
+
+    template <typename T>
+    static T* state(const std::shared_ptr<ShmObject>& object) {
+        return static_cast<T*>(object->state());
+    }
+
+    void check() override;
+    // Carries the state of a moved object over to the one now in place (mutex held).
+    void adopt(void* from, void* to) const;
+    // The state of an object made anew in place of one that moved.
+    void initAnew(void* raw, const void* from) const;
+
+    const std::wstring name;
+    const ShmKind kind;
+    const size_t stateSize;
+    mutable std::mutex mutex;
+    std::shared_ptr<ShmObject> current;
+    // After a failed attempt to put the object back, rounds to skip (doubling up to a minute).
+    unsigned backoff = 0;
+    unsigned skip = 0;
+};
+
+void NamedSyncHandle::ImplDeleter::operator()(Impl* impl) const {
+    delete impl;
+}
+
+namespace {
+
+constexpr char kLogModule[] = "fscommon/win32sync";
+
 // Sleeps on a futex word until take() succeeds or the deadline passes. Events and semaphores
 // bump their word whenever a waiter could succeed.
-template <typename Take>
-WaitStatus waitOnWord(std::atomic<uint32_t>* word, Take take, const struct timespec* deadline) {
+template <typename Word, typename Take>
+WaitStatus waitOnWord(NamedSyncHandle::Impl* impl, Word word, Take take,
+                      const struct timespec* deadline) {
     for (;;) {
-        const uint32_t seen = word->load();
-        if (take())
-            return WaitStatus::Signaled;
-        const int r = shmFutexWait(word, seen, deadline);
-        if (r == ETIMEDOUT)
-            return take() ? WaitStatus::Signaled : WaitStatus::Timeout;
-        if (r != 0 && r != EINTR)
+        const std::shared_ptr<ShmObject> object = impl->object();
+        std::atomic<uint32_t>* w = word(object);
+        const uint32_t seen = w->load();
+        {
+            std::lock_guard<std::mutex> lock(impl->mutex);
+            if (object != impl->current)
+                continue;
+            if (take(object))
+                return WaitStatus::Signaled;
+        }
+        if (deadline && shmDeadlinePassed(*deadline))
+            return WaitStatus::Timeout;
+        const struct timespec slice = sliceEnd(deadline);
+        const int r = shmFutexWait(w, seen, &slice);
+        if (r != 0 && r != ETIMEDOUT && r != EINTR)
             return failed(r);
     }
 }
 
 }  // namespace
 
-struct NamedSyncHandle::Impl {
-    ~Impl() {
-        if (kind == ShmKind::Mutex) {
-            // A mutex held by a thread of this process sits in that thread's robust list, which
-            // the C library and the kernel walk later: its memory must stay mapped.
-            const pid_t owner = state<MutexState>()->mutex.__data.__owner;
-            if (owner != 0 && syscall(SYS_tgkill, getpid(), owner, 0) == 0)
-                object->keepMapped();
+void NamedSyncHandle::Impl::initAnew(void* raw, const void* from) const {
+    switch (kind) {
+        case ShmKind::Event: {
+            auto* st = new (raw) EventState;
+            st->manualReset = static_cast<const EventState*>(from)->manualReset.load();
+            st->signaled = 0;
+            st->sequence = 0;
+            break;
         }
+        case ShmKind::Semaphore: {
+            auto* st = new (raw) SemaphoreState;
+            st->count = 0;
+            st->maximum = static_cast<const SemaphoreState*>(from)->maximum.load();
+            break;
+        }
+        case ShmKind::Mutex:
+            initMutex(raw);
+            break;
     }
+}
 
-    std::unique_ptr<ShmObject> object;
-    ShmKind kind;
-
-    template <typename T>
-    T* state() const {
-        return static_cast<T*>(object->state());
+void NamedSyncHandle::Impl::adopt(void* from, void* to) const {
+    if (kind == ShmKind::Event) {
+        auto* old = static_cast<EventState*>(from);
+        if (old->signaled.load())
+            signalEvent(static_cast<EventState*>(to));
+        // Waiters still asleep on the old word wake up and go over.
+        old->sequence.fetch_add(1);
+        shmFutexWake(&old->sequence, INT_MAX);
+    } else if (kind == ShmKind::Semaphore) {
+        auto* old = static_cast<SemaphoreState*>(from);
+        auto* now = static_cast<SemaphoreState*>(to);
+        const uint32_t count = std::min(now->maximum.load(), now->count.load() + old->count.load());
+        now->count.store(count);
+        shmFutexWake(&now->count, INT_MAX);
+        shmFutexWake(&old->count, INT_MAX);
     }
-};
+    // A mutex moves only while nobody holds it (see check): there is nothing to carry over.
+}
 
-void NamedSyncHandle::ImplDeleter::operator()(Impl* impl) const {
-    delete impl;
+void NamedSyncHandle::Impl::check() {
+    if (skip > 0) {
+        --skip;
+        return;
+    }
+    const std::shared_ptr<ShmObject> old = object();
+    if (!old->removed())
+        return;
+    pthread_mutex_t* held = nullptr;
+    if (kind == ShmKind::Mutex) {
+        // Move only a mutex nobody holds, and keep it until the new one is in place, so that no
+        // thread can own the old one afterwards (wait() lets go of a mutex that moved).
+        held = &state<MutexState>(old)->mutex;
+        const int r = pthread_mutex_trylock(held);
+        if (r == EOWNERDEAD)
+            pthread_mutex_consistent(held);
+        else if (r != 0)
+            return;
+    }
+    RkLogWrapper* log = getRkLogFs();
+    auto fresh = ShmObject::open(name.c_str(), kind, stateSize,
+                                 [&](void* raw) { initAnew(raw, old->state()); });
+    if (fresh) {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            adopt(old->state(), fresh->state());
+            current = std::move(fresh);
+        }
+        LOG_TRACE(log, "NamedSyncHandle::check - the file of [%ls] was removed; put it back\n",
+                  name.c_str());
+        backoff = 0;
+    } else {
+        if (backoff == 0) {
+            LOG_TRACE(log,
+                      "NamedSyncHandle::check - cannot put back the removed file of [%ls]: %s\n",
+                      name.c_str(), sysinfo::errorText(sysinfo::lastError()).c_str());
+        }
+        backoff = std::min(backoff == 0 ? 1u : backoff * 2, 60u);
+        skip = backoff;
+    }
+    if (held)
+        pthread_mutex_unlock(held);
 }
 
 namespace {
@@ -116,7 +264,10 @@ NamedSyncHandle::ImplPtr openObject(const wchar_t* name, ShmKind kind, size_t st
     if (!object)
         return nullptr;
     *existed = !object->created();
-    return NamedSyncHandle::ImplPtr(new NamedSyncHandle::Impl{std::move(object), kind});
+    NamedSyncHandle::ImplPtr impl(
+        new NamedSyncHandle::Impl(name, kind, stateSize, std::move(object)));
+    shmWatch(impl.get());
+    return impl;
 }
 
 }  // namespace
@@ -164,55 +315,60 @@ std::unique_ptr<NamedSyncHandle> NamedSyncHandle::createSemaphore(const wchar_t*
 WaitStatus NamedSyncHandle::wait(unsigned ms) {
     struct timespec deadlineStore = shmDeadlineAfter(ms == kWaitInfinite ? 0 : ms);
     const struct timespec* deadline = ms == kWaitInfinite ? nullptr : &deadlineStore;
+    Impl* impl = impl_.get();
 
-    if (impl_->kind == ShmKind::Mutex) {
-        pthread_mutex_t* m = &impl_->state<MutexState>()->mutex;
-        int r = deadline ? pthread_mutex_clocklock(m, CLOCK_MONOTONIC, deadline)
-                         : pthread_mutex_lock(m);
-        switch (r) {
-            case 0:
-                return WaitStatus::Signaled;
-            case EOWNERDEAD:
+    if (impl->kind == ShmKind::Mutex) {
+        for (;;) {
+            const std::shared_ptr<ShmObject> object = impl->object();
+            pthread_mutex_t* m = &Impl::state<MutexState>(object)->mutex;
+            int r = deadline ? pthread_mutex_clocklock(m, CLOCK_MONOTONIC, deadline)
+                             : pthread_mutex_lock(m);
+            if (r == EOWNERDEAD)
                 pthread_mutex_consistent(m);
-                return WaitStatus::Abandoned;
-            case ETIMEDOUT:
+            else if (r == ETIMEDOUT)
                 return WaitStatus::Timeout;
-            default:
+            else if (r != 0)
                 return failed(r);
+            {
+                std::lock_guard<std::mutex> lock(impl->mutex);
+                if (object == impl->current)
+                    return r == 0 ? WaitStatus::Signaled : WaitStatus::Abandoned;
+            }
+            pthread_mutex_unlock(m);  // it moved meanwhile: take the one in place
         }
     }
 
-    if (impl_->kind == ShmKind::Event) {
-        EventState* st = impl_->state<EventState>();
+    if (impl->kind == ShmKind::Event) {
         return waitOnWord(
-            &st->sequence, [st] { return takeEvent(st); }, deadline);
+            impl, [](const auto& o) { return &Impl::state<EventState>(o)->sequence; },
+            [](const auto& o) { return takeEvent(Impl::state<EventState>(o)); }, deadline);
     }
-    SemaphoreState* st = impl_->state<SemaphoreState>();
     return waitOnWord(
-        &st->count, [st] { return takeSemaphore(st); }, deadline);
+        impl, [](const auto& o) { return &Impl::state<SemaphoreState>(o)->count; },
+        [](const auto& o) { return takeSemaphore(Impl::state<SemaphoreState>(o)); }, deadline);
 }
 
 bool NamedSyncHandle::setEvent() {
     if (impl_->kind != ShmKind::Event)
         return false;
-    EventState* st = impl_->state<EventState>();
-    st->signaled.store(1);
-    st->sequence.fetch_add(1);
-    shmFutexWake(&st->sequence, INT_MAX);
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    signalEvent(Impl::state<EventState>(impl_->current));
     return true;
 }
 
 bool NamedSyncHandle::resetEvent() {
     if (impl_->kind != ShmKind::Event)
         return false;
-    impl_->state<EventState>()->signaled.store(0);
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    Impl::state<EventState>(impl_->current)->signaled.store(0);
     return true;
 }
 
 bool NamedSyncHandle::releaseMutex() {
     if (impl_->kind != ShmKind::Mutex)
         return false;
-    const int r = pthread_mutex_unlock(&impl_->state<MutexState>()->mutex);
+    // A mutex held by this thread cannot have moved.
+    const int r = pthread_mutex_unlock(&Impl::state<MutexState>(impl_->object())->mutex);
     if (r != 0) {
         errno = r;
         return false;
@@ -223,7 +379,8 @@ bool NamedSyncHandle::releaseMutex() {
 bool NamedSyncHandle::releaseSemaphore() {
     if (impl_->kind != ShmKind::Semaphore)
         return false;
-    SemaphoreState* st = impl_->state<SemaphoreState>();
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    SemaphoreState* st = Impl::state<SemaphoreState>(impl_->current);
     uint32_t c = st->count.load();
     do {
         if (c >= st->maximum.load()) {

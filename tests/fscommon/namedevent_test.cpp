@@ -84,13 +84,7 @@ TEST(NamedEvent, GlobalAndPlainNamesAreDistinctFromOthers) {
 
 #if !defined(_WIN32)
 
-namespace {
-
-std::string objectFile(const std::wstring& name) {
-    return shmObjectDirectory() + "/" + shmFileName(name.c_str());
-}
-
-}  // namespace
+using testsupport::objectFile;
 
 TEST(SharedObjects, ModesOfDirectoryAndFile) {
     const std::wstring name = freshName();

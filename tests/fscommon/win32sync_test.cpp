@@ -240,13 +240,9 @@ TEST(Thread, NeverStartedThreadNeverRuns) {
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sync/shmobject_posix.h"
+using testsupport::objectFile;
 
 namespace {
-
-std::string objectFile(const std::wstring& name) {
-    return shmObjectDirectory() + "/" + shmFileName(name.c_str());
-}
 
 // The factory still hands out an object, but one whose waits fail.
 void expectRefused(const std::wstring& name) {
@@ -287,6 +283,38 @@ TEST(SharedObjectFiles, LinkDirectoryOrForeignFileInPlaceOfAMutexIsRefused) {
         expectRefused(foreign);
         unlink(objectFile(foreign).c_str());
     }
+}
+
+TEST(SharedObjectFiles, RemovedFilesArePutBackWithTheirState) {
+    const std::wstring mutexName = freshName(L"mutex");
+    const std::wstring semaphoreName = freshName(L"semaphore");
+    auto mutex = createMutex(mutexName.c_str());
+    auto semaphore = createSemaphore(semaphoreName.c_str());
+    ASSERT_TRUE(mutex && semaphore);
+    ASSERT_TRUE(semaphore->release() && semaphore->release());
+    for (const std::wstring& name : {mutexName, semaphoreName}) {
+        const std::string file = objectFile(name);
+        ASSERT_EQ(unlink(file.c_str()), 0);
+        struct stat st;
+        EXPECT_TRUE(testsupport::pollUntil([&] { return lstat(file.c_str(), &st) == 0; }));
+    }
+    // Openers by name reach the same objects again: the count went over, the lock excludes.
+    auto sameSemaphore = createSemaphore(semaphoreName.c_str());
+    ASSERT_TRUE(sameSemaphore);
+    EXPECT_FALSE(sameSemaphore->created);
+    EXPECT_EQ(sameSemaphore->waitTimeout(0), 0);
+    EXPECT_EQ(semaphore->waitTimeout(0), 0);
+    EXPECT_EQ(sameSemaphore->waitTimeout(0), SYNC_TIMEOUT);
+
+    ASSERT_EQ(mutex->wait(), 0);
+    std::atomic<int> result{1};
+    std::thread other([&] {
+        auto sameMutex = createMutex(mutexName.c_str());
+        result = sameMutex ? sameMutex->waitTimeout(0) : -99;
+    });
+    other.join();
+    EXPECT_EQ(result.load(), SYNC_TIMEOUT);
+    EXPECT_TRUE(mutex->release());
 }
 
 #endif

@@ -1,11 +1,15 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
+#include "sync/shmobject_posix.h"
 #include "testsupport.h"
 #include "text/utf8.h"
 
@@ -43,7 +47,8 @@ Child::~Child() {
 }
 
 std::unique_ptr<Child> Child::start(const std::wstring& program,
-                                    const std::vector<std::wstring>& args) {
+                                    const std::vector<std::wstring>& args,
+                                    const std::filesystem::path& stderrFile) {
     std::vector<std::string> texts;
     texts.push_back(utf8::fromWide(program));
     for (const auto& a : args)
@@ -60,8 +65,15 @@ std::unique_ptr<Child> Child::start(const std::wstring& program,
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!stderrFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
     auto impl = std::make_unique<Impl>();
-    int r = posix_spawn(&impl->pid, texts[0].c_str(), nullptr, &attr, argv.data(), environ);
+    int r = posix_spawn(&impl->pid, texts[0].c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (r != 0)
         return nullptr;
@@ -99,12 +111,58 @@ bool Child::endedBySignal() const {
     return impl_->reaped && WIFSIGNALED(impl_->status);
 }
 
-std::wstring programPath(const wchar_t* baseName) {
+namespace {
+
+std::string selfPath() {
     char buf[4096];
     ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    std::string self(buf, n > 0 ? static_cast<size_t>(n) : 0);
-    std::string dir = self.substr(0, self.rfind('/') + 1);
-    return utf8::toWide(dir) + baseName;
+    return std::string(buf, n > 0 ? static_cast<size_t>(n) : 0);
+}
+
+constexpr char kPrivateMountsVariable[] = "VIGIL_TEST_PRIVATE_MOUNTS";
+
+}  // namespace
+
+std::wstring programPath(const wchar_t* baseName) {
+    const std::string self = selfPath();
+    return utf8::toWide(self.substr(0, self.rfind('/') + 1)) + baseName;
+}
+
+PrivateMounts privateMounts(std::string* why) {
+    if (getenv(kPrivateMountsVariable) != nullptr)
+        return PrivateMounts::Here;
+    if (geteuid() != 0) {
+        *why = "not root";
+        return PrivateMounts::Unavailable;
+    }
+    const char* unshare = access("/usr/bin/unshare", X_OK) == 0 ? "/usr/bin/unshare"
+                          : access("/bin/unshare", X_OK) == 0   ? "/bin/unshare"
+                                                                : nullptr;
+    if (unshare == nullptr) {
+        *why = "no unshare program";
+        return PrivateMounts::Unavailable;
+    }
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter =
+        std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    setenv(kPrivateMountsVariable, "1", 1);
+    auto child = Child::start(
+        utf8::toWide(unshare),
+        {L"--mount", L"--propagation", L"private", utf8::toWide(selfPath()), utf8::toWide(filter)});
+    unsetenv(kPrivateMountsVariable);
+    if (!child) {
+        *why = "unshare could not be started";
+        return PrivateMounts::Unavailable;
+    }
+    const int code = child->wait(600000);
+    EXPECT_EQ(code, 0) << "the test failed in its own mount namespace";
+    return PrivateMounts::RanInChild;
+}
+
+bool mountTmpfs(const std::string& dir, const std::string& options) {
+    if (getenv(kPrivateMountsVariable) == nullptr)
+        return false;  // never on the machine's own mounts
+    return mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
 
 void setEnv(const wchar_t* name, const wchar_t* value) {
@@ -114,6 +172,10 @@ void setEnv(const wchar_t* name, const wchar_t* value) {
     } else {
         setenv(n.c_str(), utf8::fromWide(value).c_str(), 1);
     }
+}
+
+std::string objectFile(const std::wstring& name) {
+    return shmObjectDirectory() + "/" + shmFileName(name.c_str());
 }
 
 }  // namespace testsupport

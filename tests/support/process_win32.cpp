@@ -46,17 +46,34 @@ Child::~Child() {
 }
 
 std::unique_ptr<Child> Child::start(const std::wstring& program,
-                                    const std::vector<std::wstring>& args) {
+                                    const std::vector<std::wstring>& args,
+                                    const std::filesystem::path& stderrFile) {
     std::wstring cmd = quote(program);
     for (const auto& a : args)
         cmd += L" " + quote(a);
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    auto impl = std::make_unique<Impl>();
-    if (!CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &si, &impl->pi)) {
-        return nullptr;
+    HANDLE errorFile = INVALID_HANDLE_VALUE;
+    if (!stderrFile.empty()) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        errorFile =
+            CreateFileW(stderrFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (errorFile == INVALID_HANDLE_VALUE)
+            return nullptr;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        si.hStdError = errorFile;
     }
+    auto impl = std::make_unique<Impl>();
+    const bool started =
+        CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr,
+                       errorFile != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &si, &impl->pi);
+    if (errorFile != INVALID_HANDLE_VALUE)
+        CloseHandle(errorFile);
+    if (!started)
+        return nullptr;
     return std::unique_ptr<Child>(new Child(std::move(impl)));
 }
 

@@ -44,9 +44,11 @@ std::wstring uniqueName(const wchar_t* prefix);
 // A child process.
 class Child {
   public:
-    // Starts program with the arguments (not including the program name). Null when it failed.
+    // Starts program with the arguments (not including the program name), its standard error
+    // going to stderrFile when one is given. Null when it failed.
     static std::unique_ptr<Child> start(const std::wstring& program,
-                                        const std::vector<std::wstring>& args);
+                                        const std::vector<std::wstring>& args,
+                                        const std::filesystem::path& stderrFile = {});
     ~Child();
     // Exit code, or -1 when the child did not end within timeoutMs.
     int wait(unsigned timeoutMs = 60000);
@@ -90,3 +92,37 @@ class LogCapture {
 };
 
 }  // namespace testsupport
+
+#if !defined(_WIN32)
+
+namespace testsupport {
+
+enum class PrivateMounts { Here, RanInChild, Unavailable };
+
+// Linux, as root: runs the current test again in a child process with a mount namespace of its
+// own (unshare --mount), where file systems can be mounted without touching the machine's, and
+// reports the child's failure. Here in that child; RanInChild in the caller once the child has
+// ended; Unavailable (with the reason in *why) where it cannot be done.
+PrivateMounts privateMounts(std::string* why);
+// Mounts a fresh tmpfs at dir with the mount options; only in a private mount namespace.
+bool mountTmpfs(const std::string& dir, const std::string& options);
+// The path of the file that holds the named object called name.
+std::string objectFile(const std::wstring& name);
+
+}  // namespace testsupport
+
+// Runs the rest of the test in a private mount namespace (see privateMounts), or skips it.
+#define VIGIL_TEST_IN_PRIVATE_MOUNTS()                                           \
+    do {                                                                         \
+        std::string vigilWhy;                                                    \
+        switch (testsupport::privateMounts(&vigilWhy)) {                         \
+            case testsupport::PrivateMounts::Unavailable:                        \
+                GTEST_SKIP() << "needs a private mount namespace: " << vigilWhy; \
+            case testsupport::PrivateMounts::RanInChild:                         \
+                return;                                                          \
+            case testsupport::PrivateMounts::Here:                               \
+                break;                                                           \
+        }                                                                        \
+    } while (false)
+
+#endif

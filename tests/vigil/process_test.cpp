@@ -1,14 +1,11 @@
-// Runs the real vigil binary the way a controlling program does: it holds the initialisation
-// event of the working directory open and waits on it, then runs "stop".
+// The process frame of the real vigil binary: arguments, events, single instance, PID file.
 #include <gtest/gtest.h>
 
 #include <cwctype>
 #include <filesystem>
 
-#include "sync/namedevent.h"
 #include "system/platform.h"
-#include "testsupport.h"
-#include "vigil.h"
+#include "vigilprocess.h"
 
 #if !defined(_WIN32)
 #include <sys/stat.h>
@@ -20,40 +17,6 @@ namespace fs = std::filesystem;
 using testsupport::Child;
 
 namespace {
-
-constexpr unsigned kStartTimeoutMs = 60000;
-
-class VigilProcess : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        workDir_ = dir_.path() / "work";
-        fs::create_directories(workDir_);
-        testsupport::setEnv(L"VIGIL_LOG", (dir_.path() / "log.txt").wstring().c_str());
-    }
-    void TearDown() override { testsupport::setEnv(L"VIGIL_LOG", nullptr); }
-
-    std::wstring wd() const { return workDir_.wstring(); }
-    static std::wstring vigil() { return testsupport::programPath(L"vigil"); }
-    static std::vector<std::wstring> args(const std::wstring& workDir, const wchar_t* command) {
-        return {L"dirs", L"files", workDir, L"prov", L"pathlist", command};
-    }
-    static std::unique_ptr<NamedEvent> initEvent(const std::wstring& workDir) {
-        return NamedEvent::create(eventName(workDir.c_str(), kInitEventSuffix).c_str(), true,
-                                  false);
-    }
-    bool logHas(const std::string& text) const {
-        return testsupport::readText(dir_.path() / "log.txt").find(text) != std::string::npos;
-    }
-    static uint32_t pidInFile(const fs::path& file) {
-        const auto bytes = testsupport::readBytes(file);
-        if (bytes.size() != 4)
-            return 0;
-        return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-    }
-
-    testsupport::TempDir dir_;
-    fs::path workDir_;
-};
 
 std::wstring otherCase(std::wstring text) {
     for (wchar_t& c : text) {

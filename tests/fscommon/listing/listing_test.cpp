@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <vector>
 
 #include "entrysetup.h"
 #include "system/drivehelper.h"
@@ -50,11 +52,13 @@ TEST(DirectoryListing, EntriesCarryMappedAttributesAndSizes) {
     fs::permissions(dir.path() / "readonly.txt",
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                     fs::perm_options::remove);
-    if (kLinux)
+    if (kLinux) {
         fs::create_symlink("sub", dir.path() / "link");
+        fs::create_symlink("file.txt", dir.path() / "filelink");
+    }
 
     auto entries = listAll(dir.path());
-    ASSERT_EQ(entries.size(), kLinux ? 7u : 6u);
+    ASSERT_EQ(entries.size(), kLinux ? 8u : 6u);
     EXPECT_TRUE(entries[L"."].isDirectory() && entries[L"."].isDotEntry());
     EXPECT_TRUE(entries[L".."].isDirectory() && entries[L".."].isDotEntry());
     EXPECT_EQ(entries[L"file.txt"].attributes & kUsedBits, 0u);
@@ -65,8 +69,11 @@ TEST(DirectoryListing, EntriesCarryMappedAttributesAndSizes) {
     EXPECT_EQ(entries[L"readonly.txt"].attributes & kUsedBits, listing::kAttrReadOnly);
     EXPECT_EQ(entries[L"readonly.txt"].size(), 3u);
     if (kLinux) {
-        // Never followed: neither a directory nor a regular file.
-        EXPECT_EQ(entries[L"link"].attributes, listing::kAttrSystem | listing::kAttrReparsePoint);
+        // Never followed; a link to a directory is listed as Windows lists a directory link.
+        EXPECT_EQ(entries[L"link"].attributes,
+                  listing::kAttrDirectory | listing::kAttrReparsePoint);
+        EXPECT_EQ(entries[L"filelink"].attributes,
+                  listing::kAttrSystem | listing::kAttrReparsePoint);
         EXPECT_TRUE(entries[L"file.txt"].shortName.empty());
     }
     fs::permissions(dir.path() / "readonly.txt", fs::perms::owner_write, fs::perm_options::add);
@@ -112,7 +119,29 @@ TEST(LookupEntry, LinkToDirectoryIsTheLinkItself) {
     for (const wchar_t* suffix : {L"", kLinux ? L"/" : L"\\"}) {
         ASSERT_EQ(listing::lookupEntry((dir.path() / "link").wstring() + suffix, entry), 0u);
         EXPECT_TRUE(entry.isReparsePoint());
+        EXPECT_TRUE(entry.isDirectory());
         EXPECT_EQ(entry.name, L"link");
+    }
+}
+
+TEST(DirectoryListing, OpenChildListsTheSubdirectoryAndNeverALink) {
+    testsupport::TempDir dir;
+    fs::create_directories(dir.path() / "sub" / "inner");
+    DirectoryListing parent;
+    ASSERT_EQ(parent.open(dir.wide()), 0u);
+    DirectoryListing child;
+    ASSERT_EQ(child.openChild(parent, L"sub", (dir.path() / "sub").wstring()), 0u);
+    std::vector<std::wstring> names;
+    ListingEntry entry;
+    while (child.next(entry) == 0)
+        names.push_back(entry.name);
+    EXPECT_NE(std::find(names.begin(), names.end(), L"inner"), names.end());
+    if (kLinux) {
+        // The entry was listed as a directory and has become a link since: it is not followed.
+        fs::rename(dir.path() / "sub", dir.path() / "moved");
+        fs::create_directory_symlink(dir.path() / "moved", dir.path() / "sub");
+        EXPECT_NE(child.openChild(parent, L"sub", (dir.path() / "sub").wstring()), 0u);
+        EXPECT_FALSE(child.isOpen());
     }
 }
 

@@ -127,7 +127,7 @@ TEST(HostileInput, DeepestCriteriaFitASmallStack) {
     for (const std::wstring& text : texts) {
         bool parsed = false;
         bool evaluated = false;
-        ASSERT_TRUE(criteriatest::runWithStack(256 * 1024, [&] {
+        ASSERT_TRUE(testsupport::runWithStack(256 * 1024, [&] {
             SyntaxAnalyzer analyzer;
             SyntaxValue result;
             parsed = !analyzer.parse(text.c_str(), nullptr, nullptr, result, false);

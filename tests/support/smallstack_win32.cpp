@@ -2,7 +2,7 @@
 
 #include "smallstack.h"
 
-namespace criteriatest {
+namespace testsupport {
 
 namespace {
 
@@ -24,4 +24,4 @@ bool runWithStack(size_t stackBytes, const std::function<void()>& work) {
     return true;
 }
 
-}  // namespace criteriatest
+}  // namespace testsupport

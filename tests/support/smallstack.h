@@ -5,10 +5,10 @@
 #include <cstddef>
 #include <functional>
 
-namespace criteriatest {
+namespace testsupport {
 
 // Runs work on a new thread with a stack of stackBytes and waits for it; false when the thread
 // could not be started.
 bool runWithStack(size_t stackBytes, const std::function<void()>& work);
 
-}  // namespace criteriatest
+}  // namespace testsupport

@@ -2,7 +2,7 @@
 
 #include "smallstack.h"
 
-namespace criteriatest {
+namespace testsupport {
 
 namespace {
 
@@ -27,4 +27,4 @@ bool runWithStack(size_t stackBytes, const std::function<void()>& work) {
     return started;
 }
 
-}  // namespace criteriatest
+}  // namespace testsupport
