@@ -110,19 +110,16 @@ ScratchDirectory::ScratchDirectory() {
     if (!fs::is_directory(base, ec))
         base = fs::temp_directory_path();
     path_ = base / ("vigil-fuzz-" + std::to_string(sysinfo::currentProcessId()));
-    fs::remove_all(path_, ec);
+}
+
+void ScratchDirectory::begin() {
+    end();
     fs::create_directories(path_);
 }
 
-ScratchDirectory::~ScratchDirectory() {
+void ScratchDirectory::end() {
     std::error_code ec;
     fs::remove_all(path_, ec);
-}
-
-void ScratchDirectory::clear() {
-    std::error_code ec;
-    for (const fs::directory_entry& entry : fs::directory_iterator(path_, ec))
-        fs::remove_all(entry.path(), ec);
 }
 
 void ScratchDirectory::write(const std::wstring& name, std::string_view bytes) const {

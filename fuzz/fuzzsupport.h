@@ -45,18 +45,21 @@ class ByteReader {
 std::wstring wideText(std::string_view bytes);
 
 // A directory of this process for the files of one entry run, on a memory file system where
-// there is one (/dev/shm), removed with its contents when the process ends normally.
+// there is one (/dev/shm). It exists from begin to end of a run only, so that nothing stays
+// behind a process however it ends, unless a run breaks off (the files then show what it did).
 class ScratchDirectory {
   public:
     static ScratchDirectory& instance();
-    ~ScratchDirectory();
+    ~ScratchDirectory() { end(); }
     ScratchDirectory(const ScratchDirectory&) = delete;
     ScratchDirectory& operator=(const ScratchDirectory&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
     std::wstring wide() const { return path_.wstring(); }
-    // Removes everything in the directory.
-    void clear();
+    // Makes the directory anew, empty.
+    void begin();
+    // Removes the directory with everything in it.
+    void end();
     // Writes bytes to the file name in the directory.
     void write(const std::wstring& name, std::string_view bytes) const;
 

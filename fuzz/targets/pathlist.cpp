@@ -98,7 +98,7 @@ void checkList(const std::wstring& argument, const MonitoredPathList& result,
 
 VIGIL_FUZZ_ENTRY(pathlist) {
     fuzz::ScratchDirectory& dir = fuzz::ScratchDirectory::instance();
-    dir.clear();
+    dir.begin();
     fuzz::ByteReader input(data, size);
     std::wstring argument = fuzz::wideText(input.line());
     // A command-line argument ends at its first zero.
@@ -111,5 +111,5 @@ VIGIL_FUZZ_ENTRY(pathlist) {
     } else {
         checkList(argument, result, source);
     }
-    dir.clear();
+    dir.end();
 }

@@ -526,9 +526,9 @@ void runTable(const fuzz::ScratchDirectory& dir, fuzz::ByteReader& operations) {
 
 VIGIL_FUZZ_ENTRY(tablefiles) {
     fuzz::ScratchDirectory& dir = fuzz::ScratchDirectory::instance();
-    dir.clear();
+    dir.begin();
     fuzz::ByteReader input(data, size);
     fuzz::ByteReader operations(writeFiles(input, dir));
     runTable(dir, operations);
-    dir.clear();
+    dir.end();
 }
