@@ -9,6 +9,7 @@
 #include "listing/listing.h"
 #include "sync/threados.h"
 #include "system/platform.h"
+#include "system/sysinfo.h"
 #include "text/pathhelper.h"
 #include "text/strutil.h"
 
@@ -16,12 +17,8 @@ namespace {
 
 constexpr char kLogModule[] = "fscommon/cache";
 
-constexpr uint32_t kErrorFileNotFound = 2;
-constexpr uint32_t kErrorPathNotFound = 3;
 // How long one wait for accessMutex lasts before the collector looks for a stop request.
 constexpr unsigned kLockPollMs = 100;
-// Directory ids stop here rather than wrap to 0, which marks a root's parent.
-constexpr uint32_t kLastDirectoryId = 0xFFFFFFFF;
 
 std::atomic<EventCollector::RecordHook> g_recordHook{nullptr};
 
@@ -32,7 +29,7 @@ bool samePath(const std::wstring& a, const std::wstring& b) {
 
 // An entry that vanished before it was looked at: gone itself, or its directory gone.
 bool vanished(uint32_t error) {
-    return error == kErrorFileNotFound || error == kErrorPathNotFound;
+    return error == sysinfo::kErrorFileNotFoundCode || error == sysinfo::kErrorPathNotFoundCode;
 }
 
 void recorded(const std::wstring& path) {
@@ -296,7 +293,7 @@ bool EventCollector::processFileActionAdded(const std::wstring& path, const std:
             directories.updateRecord();
             forgetDirectories();
             cache.removeChildren(cache.tbDirectories.get(), cache.tbFiles.get(), id);
-        } else if (cache.directoriesIndex != kLastDirectoryId &&
+        } else if (cache.directoriesIndex != cacheschema::kLastDirectoryId &&
                    cache.addDirectoryRecord(directories, cache.directoriesIndex + 1,
                                             info.longName.c_str(), info.shortName.c_str(), parentId,
                                             static_cast<uint32_t>(currentTime()))) {

@@ -127,8 +127,6 @@ class FS_Cache {
     // discards the events still queued; always true. Any thread, any number of times, also
     // with accessMutex held: a collector waiting for the lock gives up once it is told to stop.
     bool stopMonitor();
-    // The paths the monitor reported when monitoring started.
-    const MonitoredPathList& monitoredPaths() const { return monitoredRoots; }
 
     // --- build and scan ----------------------------------------------------------------------
 
