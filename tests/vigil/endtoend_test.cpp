@@ -412,6 +412,17 @@ TEST_F(EndToEnd, RandomChangesLeaveTheCacheEqualToTheDisk) {
     stop(*monitor);
 }
 
+TEST_F(EndToEnd, StopDuringABurstEndsCleanly) {
+    auto monitor = start();
+    ASSERT_TRUE(monitor);
+    fs::create_directories(root_ / "burst");
+    for (int i = 0; i < 2000; ++i)
+        writeFile(root_ / "burst" / ("f" + std::to_string(i)), 1);
+    // Still applying (or still receiving) the burst: the stop ends it without a fault.
+    stop(*monitor);
+    EXPECT_FALSE(logHas("EventCollector::run() - problem accessing to mutex"));
+}
+
 #if !defined(_WIN32)
 
 TEST_F(EndToEnd, TerminationWhileRunningRemovesTheCacheAndThePidFile) {
