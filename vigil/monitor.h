@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "fs/processconfig.h"
+
 struct MonitorArguments {
     std::wstring directoriesTable;
     std::wstring filesTable;
@@ -12,7 +14,9 @@ struct MonitorArguments {
     std::wstring pathList;
 };
 
-// On failure it has logged the cause and signalled and closed the initialisation event.
-bool startMonitorProcess(const MonitorArguments& args);
+// On failure it has logged the cause and signalled and closed the initialisation event. config is
+// the process's configuration object (main's, alive until main returns): the provider factory
+// gets it, the cache its settings.
+bool startMonitorProcess(const MonitorArguments& args, ProcessConfig& config);
 void stopMonitorProcess();
 void monitorControlWork();

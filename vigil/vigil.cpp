@@ -175,6 +175,9 @@ int vigilMain(int argc, char** argv) {
     }
     const bool stopEventExisted = stopEvent->alreadyExisted();
 
+    // The configuration object, for every command (only a monitor uses it).
+    ProcessConfig config;
+
     int exitCode = 1;
     if (command == L"stop") {
         LOG_TRACE(log, "[vigil]::main - called to stop monitor...\n");
@@ -188,7 +191,7 @@ int vigilMain(int argc, char** argv) {
         closeSyncEvent();
     } else if (stopEventExisted) {
         LOG_TRACE(log, "[vigil]::main - another instance of this program is already running!\n");
-    } else if (startMonitorProcess(args)) {
+    } else if (startMonitorProcess(args, config)) {
         createMonitorPID(wd, kPidFileName);
         signalSyncEvent(wd);
         LOG_TRACE(log, "[vigil]::main - waiting for termination signal...\n");

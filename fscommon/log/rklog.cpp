@@ -241,6 +241,12 @@ void RkLogWrapper::write(Op op, int line, const char* file, const char* function
     sink_->writeLine(formatLine(level, line, file, function, formatLogMessage(format, args)));
 }
 
+void RkLogWrapper::vtrace(int kind, int line, const char* file, const char* function,
+                          const char* format, va_list args) {
+    const Op op = kind == 1 ? Op::Entry : kind == 2 ? Op::Exit : Op::Max;
+    write(op, line, file, function, format, args);
+}
+
 #define RKLOG_FORWARD(op)                          \
     va_list args;                                  \
     va_start(args, format);                        \

@@ -40,6 +40,12 @@ class RkLogWrapper {
     void traceMidExit(int line, const char* file, const char* function, const char* format,
                       ...) RKLOG_PRINTF_CHECK;
 
+    // The same operations with the values as a va_list, for callers that forward a message
+    // (provider libraries reach the process's log through this). kind: 0 traceMAX,
+    // 1 traceMidEntry, 2 traceMidExit.
+    void vtrace(int kind, int line, const char* file, const char* function, const char* format,
+                va_list args);
+
     // Backend control, not part of the tracing interface.
     // The file used when VIGIL_LOG is not set (stderr until a program chooses a file).
     void setDefaultFile(const wchar_t* path);

@@ -29,6 +29,8 @@ struct EventState {
 struct SemaphoreState {
     std::atomic<uint32_t> count;
     std::atomic<uint32_t> maximum;
+    // Waiters asleep on count: a release finding none makes no wake-up call.
+    std::atomic<uint32_t> sleepers;
 };
 
 // A process-shared, robust, recursive mutex: a holder that dies leaves it to the next locker
@@ -146,10 +148,12 @@ namespace {
 constexpr char kLogModule[] = "fscommon/win32sync";
 
 // Sleeps on a futex word until take() succeeds or the deadline passes. Events and semaphores
-// bump their word whenever a waiter could succeed.
-template <typename Word, typename Take>
+// bump their word whenever a waiter could succeed. sleepers (null when the object keeps no such
+// count) counts the waiters asleep: it goes up before the word is checked again, so a bump that
+// saw no sleeper left the word changed for that check.
+template <typename Word, typename Take, typename Sleepers>
 WaitStatus waitOnWord(NamedSyncHandle::Impl* impl, Word word, Take take,
-                      const struct timespec* deadline) {
+                      const struct timespec* deadline, Sleepers sleepers) {
     for (;;) {
         const std::shared_ptr<ShmObject> object = impl->object();
         std::atomic<uint32_t>* w = word(object);
@@ -164,7 +168,12 @@ WaitStatus waitOnWord(NamedSyncHandle::Impl* impl, Word word, Take take,
         if (deadline && shmDeadlinePassed(*deadline))
             return WaitStatus::Timeout;
         const struct timespec slice = sliceEnd(deadline);
+        std::atomic<uint32_t>* asleep = sleepers(object);
+        if (asleep)
+            asleep->fetch_add(1);
         const int r = shmFutexWait(w, seen, &slice);
+        if (asleep)
+            asleep->fetch_sub(1);
         if (r != 0 && r != ETIMEDOUT && r != EINTR)
             return failed(r);
     }
@@ -185,6 +194,7 @@ void NamedSyncHandle::Impl::initAnew(void* raw, const void* from) const {
             auto* st = new (raw) SemaphoreState;
             st->count = 0;
             st->maximum = static_cast<const SemaphoreState*>(from)->maximum.load();
+            st->sleepers = 0;
             break;
         }
         case ShmKind::Mutex:
@@ -307,12 +317,19 @@ std::unique_ptr<NamedSyncHandle> NamedSyncHandle::createSemaphore(const wchar_t*
             auto* st = new (raw) SemaphoreState;
             st->count = initialCount;
             st->maximum = maximumCount;
+            st->sleepers = 0;
         },
         &existed);
     return make(std::move(impl), existed);
 }
 
 WaitStatus NamedSyncHandle::wait(unsigned ms) {
+    if (impl_->kind == ShmKind::Semaphore) {
+        // A semaphore with a count needs no clock.
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        if (takeSemaphore(Impl::state<SemaphoreState>(impl_->current)))
+            return WaitStatus::Signaled;
+    }
     struct timespec deadlineStore = shmDeadlineAfter(ms == kWaitInfinite ? 0 : ms);
     const struct timespec* deadline = ms == kWaitInfinite ? nullptr : &deadlineStore;
     Impl* impl = impl_.get();
@@ -341,11 +358,13 @@ WaitStatus NamedSyncHandle::wait(unsigned ms) {
     if (impl->kind == ShmKind::Event) {
         return waitOnWord(
             impl, [](const auto& o) { return &Impl::state<EventState>(o)->sequence; },
-            [](const auto& o) { return takeEvent(Impl::state<EventState>(o)); }, deadline);
+            [](const auto& o) { return takeEvent(Impl::state<EventState>(o)); }, deadline,
+            [](const auto&) -> std::atomic<uint32_t>* { return nullptr; });
     }
     return waitOnWord(
         impl, [](const auto& o) { return &Impl::state<SemaphoreState>(o)->count; },
-        [](const auto& o) { return takeSemaphore(Impl::state<SemaphoreState>(o)); }, deadline);
+        [](const auto& o) { return takeSemaphore(Impl::state<SemaphoreState>(o)); }, deadline,
+        [](const auto& o) { return &Impl::state<SemaphoreState>(o)->sleepers; });
 }
 
 bool NamedSyncHandle::setEvent() {
@@ -388,6 +407,7 @@ bool NamedSyncHandle::releaseSemaphore() {
             return false;
         }
     } while (!st->count.compare_exchange_weak(c, c + 1));
-    shmFutexWake(&st->count, 1);
+    if (st->sleepers.load() != 0)
+        shmFutexWake(&st->count, 1);
     return true;
 }

@@ -1,5 +1,6 @@
 // A plain, unmapped operating-system file handle for small whole-file writes and appends (the
-// process-ID file, the log). The table engine has its own mapped files.
+// process-ID file, the log) and for sequential reads (configuration, event files). The table
+// engine has its own mapped files.
 //
 // These files lie in directories that other users may be able to write to, so nothing here
 // writes through what someone else put in their place: a symbolic link (reparse point) is never
@@ -48,12 +49,18 @@ class OsFile {
     // renamed over it, so an existing file is replaced, never truncated or written through.
     // Anything but a regular file at path is refused and left alone.
     static FileProblem replaceWhole(const wchar_t* path, const void* data, size_t length);
+    // Opens an existing regular file for reading, without blocking on anything else (the
+    // platform error stays in sysinfo::lastError()).
+    static OsFile openRead(const wchar_t* path);
     // The process's standard error (not closed by this object).
     static OsFile standardError();
 
     bool valid() const { return handle_ != kInvalid; }
     // Writes all bytes (at the end of the file when opened for appending).
     bool write(const void* data, size_t length);
+    // Reads up to length bytes at the current position: the count (0 at the end of the file),
+    // or -1 on failure.
+    long long read(void* buffer, size_t length);
     bool close();
 
   private:

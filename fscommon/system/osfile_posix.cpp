@@ -95,12 +95,33 @@ FileProblem OsFile::replaceWhole(const wchar_t* path, const void* data, size_t l
     return err == EISDIR || err == ENOTEMPTY ? FileProblem::NotRegular : FileProblem::SystemError;
 }
 
+OsFile OsFile::openRead(const wchar_t* path) {
+    int fd = ::open(utf8::fromWide(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st;
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        fd = -1;
+        errno = EINVAL;
+    }
+    return OsFile(fd, true);
+}
+
 OsFile OsFile::standardError() {
     return OsFile(STDERR_FILENO, false);
 }
 
 bool OsFile::write(const void* data, size_t length) {
     return valid() && writeAll(static_cast<int>(handle_), data, length);
+}
+
+long long OsFile::read(void* buffer, size_t length) {
+    if (!valid())
+        return -1;
+    for (;;) {
+        const ssize_t n = ::read(static_cast<int>(handle_), buffer, length);
+        if (n >= 0 || errno != EINTR)
+            return n;
+    }
 }
 
 bool OsFile::close() {

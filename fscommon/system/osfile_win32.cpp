@@ -105,12 +105,29 @@ FileProblem OsFile::replaceWhole(const wchar_t* path, const void* data, size_t l
     return FileProblem::SystemError;
 }
 
+OsFile OsFile::openRead(const wchar_t* path) {
+    HANDLE h =
+        CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return OsFile(toHandle(h), true);
+}
+
 OsFile OsFile::standardError() {
     return OsFile(toHandle(GetStdHandle(STD_ERROR_HANDLE)), false);
 }
 
 bool OsFile::write(const void* data, size_t length) {
     return valid() && writeAll(reinterpret_cast<HANDLE>(handle_), data, length);
+}
+
+long long OsFile::read(void* buffer, size_t length) {
+    if (!valid())
+        return -1;
+    const DWORD chunk = length > 0x40000000 ? 0x40000000 : static_cast<DWORD>(length);
+    DWORD got = 0;
+    if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, chunk, &got, nullptr))
+        return -1;
+    return got;
 }
 
 bool OsFile::close() {

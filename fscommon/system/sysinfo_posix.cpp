@@ -36,6 +36,20 @@ std::optional<std::wstring> getEnv(const wchar_t* name) {
     return utf8::toWide(value);
 }
 
+std::wstring executablePath() {
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0)
+            return std::wstring();
+        if (static_cast<size_t>(n) < buffer.size()) {
+            buffer.resize(static_cast<size_t>(n));
+            return utf8::toWide(buffer);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 uint32_t lastError() {
     return win32ErrorFromErrno(errno);
 }

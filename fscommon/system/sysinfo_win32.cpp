@@ -34,6 +34,21 @@ std::optional<std::wstring> getEnv(const wchar_t* name) {
     return value;
 }
 
+std::wstring executablePath() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (n == 0)
+            return std::wstring();
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
 uint32_t lastError() {
     return GetLastError();
 }

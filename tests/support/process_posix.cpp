@@ -116,6 +116,10 @@ bool Child::endedBySignal() const {
     return impl_->reaped && WIFSIGNALED(impl_->status);
 }
 
+bool runningUnderWine() {
+    return false;
+}
+
 namespace {
 
 std::string selfPath() {

@@ -25,6 +25,21 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// Makes dir the current directory while the object lives.
+class InDirectory {
+  public:
+    explicit InDirectory(const std::filesystem::path& dir)
+        : previous_(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir);
+    }
+    ~InDirectory() { std::filesystem::current_path(previous_); }
+    InDirectory(const InDirectory&) = delete;
+    InDirectory& operator=(const InDirectory&) = delete;
+
+  private:
+    std::filesystem::path previous_;
+};
+
 std::vector<uint8_t> readBytes(const std::filesystem::path& path);
 std::string readText(const std::filesystem::path& path);
 void writeText(const std::filesystem::path& path, const std::string& text);
@@ -34,6 +49,9 @@ void setEnv(const wchar_t* name, const wchar_t* value);
 
 // Polls predicate every few milliseconds until it holds or timeoutMs passed.
 bool pollUntil(const std::function<bool()>& predicate, unsigned timeoutMs = 30000);
+
+// True when the Windows build runs under Wine (whose emulation of some services is partial).
+bool runningUnderWine();
 
 // Full path of a program built into the same folder as the running test.
 std::wstring programPath(const wchar_t* baseName);

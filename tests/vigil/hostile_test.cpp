@@ -20,20 +20,9 @@
 
 namespace fs = std::filesystem;
 using testsupport::Child;
+using testsupport::InDirectory;
 
 namespace {
-
-// Makes dir the current directory while the object lives.
-class InDirectory {
-  public:
-    explicit InDirectory(const fs::path& dir) : previous_(fs::current_path()) {
-        fs::current_path(dir);
-    }
-    ~InDirectory() { fs::current_path(previous_); }
-
-  private:
-    fs::path previous_;
-};
 
 // Things someone may put in place of a file; each returns false where the platform (or Wine)
 // cannot make it.
