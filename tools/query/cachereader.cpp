@@ -35,6 +35,17 @@ class TemporaryRecords {
 
 }  // namespace
 
+std::string utf8Field(RecordSet& record, const wchar_t* field) {
+    const wchar_t* text = record.getString(field);
+    return text != nullptr ? utf8::fromWide(text) : std::string();
+}
+
+std::string joinUtf8(const std::string& directory, const std::string& name) {
+    if (directory.empty() || directory.back() == platform::kPathSeparatorNarrow)
+        return directory + name;
+    return directory + platform::kPathSeparatorNarrow + name;
+}
+
 CacheReader::CacheReader(const std::wstring& workingDirectory, const std::wstring& directoriesTable,
                          const std::wstring& filesTable)
     : directoriesName_(directoriesTable),
@@ -160,32 +171,64 @@ std::optional<uint32_t> CacheReader::findDirectory(const std::wstring& path) {
     return byName_.getUInt32(cacheschema::kId);
 }
 
-const std::wstring* CacheReader::directoryPath(uint32_t id) {
+void CacheReader::loadDirectories() {
+    allLoaded_ = true;
+    loaded_.reserve(directories_->numberEnd());
+    forEach(*directories_, nullptr, true, [this](RecordSet& record) {
+        loaded_.insert_or_assign(record.getUInt32(cacheschema::kId),
+                                 Directory{utf8Field(record, cacheschema::kPathName),
+                                           record.getUInt32(cacheschema::kParentId)});
+    });
+}
+
+bool CacheReader::directoryRecord(uint32_t id, std::string& name, uint32_t& parent) {
+    // Index look-ups cost a bucket walk each: past this many, one walk of the table is cheaper.
+    constexpr uint32_t kLookupsBeforeLoading = 256;
+    if (!allLoaded_ && ++indexLookups_ > kLookupsBeforeLoading)
+        loadDirectories();
+    if (allLoaded_) {
+        auto found = loaded_.find(id);
+        if (found == loaded_.end()) {
+            noteDamage("directory record " + std::to_string(id) + " is missing");
+            return false;
+        }
+        name = found->second.name;
+        parent = found->second.parent;
+        return true;
+    }
+    selectNumber(lookup_, critId_, id_, cacheschema::kId, id);
+    if (!lookup_.moveFirst()) {
+        noteDamage(lookup_.endedOnDamage()
+                       ? "a record of table " + quote(directoriesName_) + " cannot be read"
+                       : "directory record " + std::to_string(id) + " is missing");
+        return false;
+    }
+    name = utf8Field(lookup_, cacheschema::kPathName);
+    parent = lookup_.getUInt32(cacheschema::kParentId);
+    return true;
+}
+
+const std::string* CacheReader::directoryPath(uint32_t id) {
     if (auto known = paths_.find(id); known != paths_.end())
         return &known->second;
     // Up to the first directory whose path is known, or to a root; a path has fewer levels than
     // characters.
     struct Level {
         uint32_t id;
-        std::wstring name;
+        std::string name;
     };
     std::vector<Level> chain;
-    const std::wstring* base = nullptr;
+    const std::string* base = nullptr;
     for (uint32_t at = id;;) {
         if (chain.size() >= platform::kMaxPath) {
             noteDamage("the parents of directory " + std::to_string(id) + " form a loop");
             return nullptr;
         }
-        selectNumber(lookup_, critId_, id_, cacheschema::kId, at);
-        if (!lookup_.moveFirst()) {
-            noteDamage(lookup_.endedOnDamage()
-                           ? "a record of table " + quote(directoriesName_) + " cannot be read"
-                           : "directory record " + std::to_string(at) + " is missing");
+        Level level{at, {}};
+        uint32_t parent = 0;
+        if (!directoryRecord(at, level.name, parent))
             return nullptr;
-        }
-        const wchar_t* name = lookup_.getString(cacheschema::kPathName);
-        chain.push_back({at, name != nullptr ? name : L""});
-        const uint32_t parent = lookup_.getUInt32(cacheschema::kParentId);
+        chain.push_back(std::move(level));
         if (parent == 0)
             break;
         if (auto known = paths_.find(parent); known != paths_.end()) {
@@ -195,7 +238,7 @@ const std::wstring* CacheReader::directoryPath(uint32_t id) {
         at = parent;
     }
     for (auto level = chain.rbegin(); level != chain.rend(); ++level) {
-        std::wstring path = base ? PathHelper::joinPath(*base, level->name) : level->name;
+        std::string path = base ? joinUtf8(*base, level->name) : level->name;
         base = &paths_.insert_or_assign(level->id, std::move(path)).first->second;
     }
     return base;

@@ -23,6 +23,11 @@
 #include "sync/win32sync.h"
 #include "table.h"
 
+// The text of a string field of record in UTF-8 ("" for a null field).
+std::string utf8Field(RecordSet& record, const wchar_t* field);
+// directory, the separator unless it ends with one, and name.
+std::string joinUtf8(const std::string& directory, const std::string& name);
+
 class CacheReader {
   public:
     // Unusable: no such directory or table, a damaged table, a lock that cannot be waited for.
@@ -47,10 +52,11 @@ class CacheReader {
 
     // The ID of the directory record at path (absolute); nothing when the cache has none.
     std::optional<uint32_t> findDirectory(const std::wstring& path);
-    // The full path of directory id, from its records up to a root, remembered for the next
-    // call. Null when a record on the way is missing or unreadable, or the parents loop: the
-    // cache is damaged.
-    const std::wstring* directoryPath(uint32_t id);
+    // The full path of directory id in UTF-8 (as the tool prints it), from its records up to a
+    // root, remembered for the next call. Null when a record on the way is missing or
+    // unreadable, or the parents loop: the cache is damaged. The first paths are found through
+    // the ID index; a query that needs many reads the whole directories table once instead.
+    const std::string* directoryPath(uint32_t id);
     // Directory id and every directory below it (breadth first over the PARENTID index).
     std::unordered_set<uint32_t> subtree(uint32_t id);
 
@@ -76,6 +82,9 @@ class CacheReader {
     void selectNumber(RecordSet& records, CriteriaEvaluator& criteria, UInt32Field* variable,
                       const wchar_t* field, uint32_t value);
     void noteDamage(std::string what);
+    // The name and parent of directory id, from the loaded table or through the ID index.
+    bool directoryRecord(uint32_t id, std::string& name, uint32_t& parent);
+    void loadDirectories();
 
     std::wstring directoriesName_;
     std::wstring filesName_;
@@ -102,6 +111,14 @@ class CacheReader {
     CriteriaEvaluator critPathId_;
     SyntaxValue hint_;
 
-    std::unordered_map<uint32_t, std::wstring> paths_;
+    std::unordered_map<uint32_t, std::string> paths_;
+    // Every directory record by ID (its name in UTF-8), once loadDirectories has run.
+    struct Directory {
+        std::string name;
+        uint32_t parent = 0;
+    };
+    std::unordered_map<uint32_t, Directory> loaded_;
+    bool allLoaded_ = false;
+    uint32_t indexLookups_ = 0;
     std::string damage_;
 };

@@ -82,21 +82,21 @@ std::optional<uint32_t> directoryOf(CacheReader& reader, const std::wstring& pat
     return id;
 }
 
-FoundEntry fileEntry(const std::wstring& directory, RecordSet& record) {
-    const wchar_t* name = record.getString(cacheschema::kFileName);
+FoundEntry fileEntry(const std::string& directory, RecordSet& record) {
     FoundEntry entry;
-    entry.name = utf8::fromWide(name != nullptr ? name : L"");
-    entry.path = utf8::fromWide(PathHelper::joinPath(directory, name != nullptr ? name : L""));
+    entry.name = utf8Field(record, cacheschema::kFileName);
+    entry.path = joinUtf8(directory, entry.name);
     entry.attr = record.getUInt32(cacheschema::kAttr);
     entry.size = record.getUInt64(cacheschema::kSize);
     entry.kind = kindOfFile(entry.attr);
     return entry;
 }
 
-int finish(CacheReader& reader, QueryResults& results, FILE* out, FILE* err) {
+int finish(CacheReader& reader, QueryResults& results, FILE* err) {
+    const size_t count = results.finish();
     if (reader.damaged())
         return fail(err, reader.damage());
-    return results.print(out) > 0 ? queryexit::kFound : queryexit::kNothingFound;
+    return count > 0 ? queryexit::kFound : queryexit::kNothingFound;
 }
 
 int runStats(CacheReader& reader, const QueryOptions& options, FILE* out, FILE* err) {
@@ -163,21 +163,20 @@ int runLs(CacheReader& reader, const QueryOptions& options, FILE* out, FILE* err
     const std::optional<uint32_t> id = directoryOf(reader, options.path, err, code);
     if (!id)
         return code;
-    const std::wstring* directory = reader.directoryPath(*id);
+    const std::string* directory = reader.directoryPath(*id);
     if (directory == nullptr)
         return fail(err, reader.damage());
-    const std::wstring base = *directory;
-    QueryResults results(options.output, options.nulTerminated, true);
+    const std::string base = *directory;
+    QueryResults results(options.output, options.nulTerminated, true, out);
     reader.forChildDirectories(*id, [&](RecordSet& record) {
-        const wchar_t* name = record.getString(cacheschema::kPathName);
         FoundEntry entry;
         entry.kind = FoundEntry::Kind::Directory;
-        entry.name = utf8::fromWide(name != nullptr ? name : L"");
-        entry.path = utf8::fromWide(PathHelper::joinPath(base, name != nullptr ? name : L""));
-        results.add(std::move(entry));
+        entry.name = utf8Field(record, cacheschema::kPathName);
+        entry.path = joinUtf8(base, entry.name);
+        results.add(entry);
     });
     reader.forFiles(*id, [&](RecordSet& record) { results.add(fileEntry(base, record)); });
-    return finish(reader, results, out, err);
+    return finish(reader, results, err);
 }
 
 // find and where: the files for which criteria hold, in the subtree of --under when given.
@@ -191,17 +190,26 @@ int runSearch(CacheReader& reader, const QueryOptions& options, const std::wstri
             return code;
         subtree = reader.subtree(*id);
     }
-    QueryResults results(options.output, options.nulTerminated, false);
+    QueryResults results(options.output, options.nulTerminated, false, out);
     CriteriaEvaluator evaluator(criteria.c_str());
+    FoundEntry entry;
     reader.forEach(reader.files(), &evaluator, namesCaseSensitive(options), [&](RecordSet& record) {
         const uint32_t pathId = record.getUInt32(cacheschema::kPathId);
         if (subtree && subtree->count(pathId) == 0)
             return;
-        const std::wstring* directory = reader.directoryPath(pathId);
-        if (directory != nullptr)
-            results.add(fileEntry(*directory, record));
+        // Also with --count: a file whose directory has no record is damage, not a result.
+        const std::string* directory = reader.directoryPath(pathId);
+        if (directory == nullptr)
+            return;
+        if (results.wantsEntries()) {
+            entry.path = joinUtf8(*directory, utf8Field(record, cacheschema::kFileName));
+            entry.attr = record.getUInt32(cacheschema::kAttr);
+            entry.size = record.getUInt64(cacheschema::kSize);
+            entry.kind = kindOfFile(entry.attr);
+        }
+        results.add(entry);
     });
-    return finish(reader, results, out, err);
+    return finish(reader, results, err);
 }
 
 }  // namespace

@@ -55,29 +55,36 @@ FoundEntry::Kind kindOfFile(uint32_t attr) {
     return (attr & kSystemEntry) != 0 ? FoundEntry::Kind::Other : FoundEntry::Kind::File;
 }
 
-QueryResults::QueryResults(QueryOutput output, bool nulTerminated, bool listing)
-    : output_(output), nulTerminated_(nulTerminated), listing_(listing) {}
+QueryResults::QueryResults(QueryOutput output, bool nulTerminated, bool listing, FILE* out)
+    : output_(output), nulTerminated_(nulTerminated), listing_(listing), out_(out) {}
 
-void QueryResults::add(FoundEntry entry) {
+void QueryResults::add(const FoundEntry& entry) {
     ++count_;
-    if (output_ != QueryOutput::Count)
-        entries_.push_back(std::move(entry));
+    if (output_ == QueryOutput::Count)
+        return;
+    if (listing_)
+        listed_.push_back(entry);
+    else
+        print(entry);
 }
 
-size_t QueryResults::print(FILE* out) {
+void QueryResults::print(const FoundEntry& entry) {
+    const std::string line = output_ == QueryOutput::Json ? jsonLine(entry)
+                             : listing_                   ? listingRow(entry)
+                                                          : std::string();
+    const std::string& text = output_ == QueryOutput::Lines && !listing_ ? entry.path : line;
+    std::fwrite(text.data(), 1, text.size(), out_);
+    std::fputc(nulTerminated_ ? '\0' : '\n', out_);
+}
+
+size_t QueryResults::finish() {
     if (output_ == QueryOutput::Count) {
-        std::fprintf(out, "%zu\n", count_);
-        return count_;
-    }
-    std::sort(entries_.begin(), entries_.end(),
-              [](const FoundEntry& a, const FoundEntry& b) { return a.path < b.path; });
-    const char end = nulTerminated_ ? '\0' : '\n';
-    for (const FoundEntry& entry : entries_) {
-        const std::string line = output_ == QueryOutput::Json ? jsonLine(entry)
-                                 : listing_                   ? listingRow(entry)
-                                                              : entry.path;
-        std::fwrite(line.data(), 1, line.size(), out);
-        std::fputc(end, out);
+        std::fprintf(out_, "%zu\n", count_);
+    } else if (listing_) {
+        std::sort(listed_.begin(), listed_.end(),
+                  [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
+        for (const FoundEntry& entry : listed_)
+            print(entry);
     }
     return count_;
 }

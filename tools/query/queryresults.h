@@ -1,6 +1,8 @@
 // The results of a query and how they are printed: one path a line (or a NUL byte after each,
 // for xargs -0), `ls -l`-like rows for a directory listing, one JSON object a line, or only
-// their number. Results are printed sorted by path, once the query is complete.
+// their number. Search results are printed as they are found, in the order of the files table
+// (the order in which the monitor recorded the files); a listing is printed at the end, sorted
+// by name.
 #pragma once
 
 #include <cstdint>
@@ -26,18 +28,22 @@ FoundEntry::Kind kindOfFile(uint32_t attr);
 
 class QueryResults {
   public:
-    // listing: lines are `ls -l`-like rows instead of bare paths.
-    QueryResults(QueryOutput output, bool nulTerminated, bool listing);
+    // listing: rows of a directory listing instead of bare paths.
+    QueryResults(QueryOutput output, bool nulTerminated, bool listing, FILE* out);
 
-    void add(FoundEntry entry);
-    size_t count() const { return count_; }
-    // Prints the results and gives their number.
-    size_t print(FILE* out);
+    // True when add needs the entry's fields; with --count only the number matters.
+    bool wantsEntries() const { return output_ != QueryOutput::Count; }
+    void add(const FoundEntry& entry);
+    // Prints what is still to print (the listing, or the count) and gives the number of results.
+    size_t finish();
 
   private:
+    void print(const FoundEntry& entry);
+
     QueryOutput output_;
     bool nulTerminated_;
     bool listing_;
+    FILE* out_;
     size_t count_ = 0;
-    std::vector<FoundEntry> entries_;
+    std::vector<FoundEntry> listed_;
 };

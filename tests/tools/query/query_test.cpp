@@ -2,6 +2,7 @@
 // running monitor does.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <filesystem>
 #include <fstream>
@@ -147,29 +148,31 @@ TEST_F(QueryTest, LsListsOneDirectoryInEveryOutputForm) {
 }
 
 TEST_F(QueryTest, FindMatchesWildcardsAndPatternSets) {
+    // The sorted paths (or the count) that find prints.
     auto found = [&](std::vector<std::wstring> args) {
         args.insert(args.begin(), L"find");
+        const bool nul = std::find(args.begin(), args.end(), L"-0") != args.end();
         const querytest::Output out = run(args);
         EXPECT_EQ(out.code, out.out.empty() || out.out == "0\n" ? 1 : 0) << out.err;
-        return out.out;
+        return querytest::sorted(out.out, nul ? '\0' : '\n');
     };
-    EXPECT_EQ(found({L"*.cpp"}), path("src/deep/x.cpp") + "\n" + path("src/main.cpp") + "\n" +
-                                     path("src/util.cpp") + "\n");
-    EXPECT_EQ(found({L"{*.cpp,*.h}", L"--count"}), "4\n");
-    EXPECT_EQ(found({L"a?.c"}), path("src/a1.c") + "\n" + path("src/ab.c") + "\n");
+    using Lines = std::vector<std::string>;
+    EXPECT_EQ(found({L"*.cpp"}),
+              (Lines{path("src/deep/x.cpp"), path("src/main.cpp"), path("src/util.cpp")}));
+    EXPECT_EQ(found({L"{*.cpp,*.h}", L"--count"}), Lines{"4"});
+    EXPECT_EQ(found({L"a?.c"}), (Lines{path("src/a1.c"), path("src/ab.c")}));
     EXPECT_EQ(found({L"*.c", L"README"}),
-              path("README") + "\n" + path("src/a1.c") + "\n" + path("src/ab.c") + "\n");
-    EXPECT_EQ(found({L"util.{h,cpp}", L"-0"}),
-              path("src/util.cpp") + '\0' + path("src/util.h") + '\0');
-    EXPECT_EQ(found({L"*.cpp", L"--under", widePath("src/deep")}), path("src/deep/x.cpp") + "\n");
-    EXPECT_EQ(found({L"*", L"--count"}), "10\n");
-    EXPECT_EQ(found({L"*.rs"}), "");
+              (Lines{path("README"), path("src/a1.c"), path("src/ab.c")}));
+    EXPECT_EQ(found({L"util.{h,cpp}", L"-0"}), (Lines{path("src/util.cpp"), path("src/util.h")}));
+    EXPECT_EQ(found({L"*.cpp", L"--under", widePath("src/deep")}), Lines{path("src/deep/x.cpp")});
+    EXPECT_EQ(found({L"*", L"--count"}), Lines{"10"});
+    EXPECT_EQ(found({L"*.rs"}), Lines{});
 
     // Names keep their case where the file system does, pattern sets included; -i drops it.
-    EXPECT_EQ(found({L"*.CPP", L"--count"}), kCaseSensitiveNames ? "0\n" : "3\n");
-    EXPECT_EQ(found({L"{MAIN.cpp,*.H}", L"--count"}), kCaseSensitiveNames ? "0\n" : "2\n");
-    EXPECT_EQ(found({L"{MAIN.cpp,*.H}", L"-i", L"--count"}), "2\n");
-    EXPECT_EQ(found({L"UTIL.H", L"-i"}), path("src/util.h") + "\n");
+    EXPECT_EQ(found({L"*.CPP", L"--count"}), Lines{kCaseSensitiveNames ? "0" : "3"});
+    EXPECT_EQ(found({L"{MAIN.cpp,*.H}", L"--count"}), Lines{kCaseSensitiveNames ? "0" : "2"});
+    EXPECT_EQ(found({L"{MAIN.cpp,*.H}", L"-i", L"--count"}), Lines{"2"});
+    EXPECT_EQ(found({L"UTIL.H", L"-i"}), Lines{path("src/util.h")});
 
     const querytest::Output quote = run({L"find", L"a\"b"});
     EXPECT_EQ(quote.code, 2);
@@ -211,7 +214,7 @@ TEST_F(QueryTest, NamesArePrintedAsUtf8) {
     const querytest::Output plain = run({L"find", L"\u00C9t\u00E9.txt"});
     EXPECT_EQ(plain.out, path("docs/" + name) + "\n");
     const querytest::Output json = run({L"find", L"*.txt", L"--json"});
-    const std::vector<std::string> lines = split(json.out);
+    const std::vector<std::string> lines = querytest::sorted(json.out);
     ASSERT_EQ(lines.size(), 2u) << json.out;
     EXPECT_EQ(nlohmann::json::parse(lines[0])["path"], path("docs/notes.txt"));
     EXPECT_EQ(nlohmann::json::parse(lines[1])["path"], path("docs/" + name));

@@ -1,6 +1,7 @@
 // Runs the real vigil-query program and returns what it printed, for the query tool's tests.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -50,6 +51,13 @@ inline std::vector<std::string> split(const std::string& text, char end = '\n') 
     }
     if (from < text.size())
         pieces.push_back(text.substr(from));
+    return pieces;
+}
+
+// The pieces of text in sorted order: search results come in the order of the files table.
+inline std::vector<std::string> sorted(const std::string& text, char end = '\n') {
+    std::vector<std::string> pieces = split(text, end);
+    std::sort(pieces.begin(), pieces.end());
     return pieces;
 }
 
