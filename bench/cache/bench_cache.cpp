@@ -216,14 +216,8 @@ int main(int argc, char** argv) {
 
     Setup state;
     setup = &state;
-    std::string treeArg;
-    std::vector<char*> rest{argv[0]};
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--tree=", 7) == 0)
-            treeArg = argv[i] + 7;
-        else
-            rest.push_back(argv[i]);
-    }
+    std::vector<char*> rest;
+    const std::string treeArg = sourcetree::takeTreeArgument(argc, argv, rest);
     const std::string pid = std::to_string(sysinfo::currentProcessId());
     state.scratch = fs::temp_directory_path() / ("vigil-bench-cache-" + pid);
     fs::create_directories(state.scratch);

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 
@@ -84,6 +85,18 @@ Tree generate(const fs::path& root) {
     }
     if (!exists)
         std::ofstream(root / ".complete").put('1');
+    return tree;
+}
+
+std::string takeTreeArgument(int argc, char** argv, std::vector<char*>& rest) {
+    std::string tree;
+    rest.assign(argv, argv + (argc > 0 ? 1 : 0));
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--tree=", 7) == 0)
+            tree = argv[i] + 7;
+        else
+            rest.push_back(argv[i]);
+    }
     return tree;
 }
 

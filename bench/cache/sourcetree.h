@@ -31,6 +31,10 @@ struct Tree {
 // reused as it is.
 Tree generate(const std::filesystem::path& root);
 
+// The DIR of a "--tree=DIR" argument ("" when there is none); every other argument goes to rest,
+// for Google Benchmark.
+std::string takeTreeArgument(int argc, char** argv, std::vector<char*>& rest);
+
 // Runs the program with its output collected in output (or thrown away); the wall time in ms and
 // the child's peak RSS in KiB through peakKiB; -1 when it did not end with exit code 0.
 double runTimed(const std::vector<std::string>& args, std::string* output, long* peakKiB);

@@ -78,14 +78,8 @@ void BM_QueryFindInProcess(benchmark::State& state, bool count) {
 
 int main(int argc, char** argv) {
     getRkLogFs()->setDefaultFile(L"off");
-    std::string treeArg;
-    std::vector<char*> rest{argv[0]};
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--tree=", 7) == 0)
-            treeArg = argv[i] + 7;
-        else
-            rest.push_back(argv[i]);
-    }
+    std::vector<char*> rest;
+    const std::string treeArg = sourcetree::takeTreeArgument(argc, argv, rest);
     const fs::path scratch = fs::temp_directory_path() /
                              ("vigil-bench-query-" + std::to_string(sysinfo::currentProcessId()));
     fs::create_directories(scratch);

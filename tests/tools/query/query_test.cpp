@@ -220,6 +220,26 @@ TEST_F(QueryTest, NamesArePrintedAsUtf8) {
     EXPECT_EQ(nlohmann::json::parse(lines[1])["path"], path("docs/" + name));
 }
 
+TEST_F(QueryTest, PathsOfManyDirectoriesComeFromLookUpsAndThenFromOneWalk) {
+    // More directories than the reader looks up one by one before it reads them all.
+    constexpr int kDirectories = 300;
+    std::vector<std::string> expected;
+    for (int i = 0; i < kDirectories; ++i) {
+        const std::string name = "d" + std::to_string(i);
+        fs::create_directories(root_ / "many" / name);
+        writeFile(root_ / "many" / name / "f.dat", 1);
+        expected.push_back(path("many/" + name + "/f.dat"));
+    }
+    cache_ = std::make_unique<FS_Cache>(L"dirs", L"files", cacheDir().c_str(), true, false, false,
+                                        nullptr);
+    ASSERT_EQ(cache_->create(3600000, FS_CACHE_CREATE), SUCCESS);
+    ASSERT_EQ(cache_->build(MonitoredPath(base_, 1)), SCAN_OK);
+    std::sort(expected.begin(), expected.end());
+    const querytest::Output out = run({L"find", L"*.dat"});
+    ASSERT_EQ(out.code, 0) << out.err;
+    EXPECT_EQ(querytest::sorted(out.out), expected);
+}
+
 TEST_F(QueryTest, AnswersBusyWhileTheLockIsHeldLongerThanTheWait) {
     ASSERT_EQ(cache_->lock(), 0);
     const querytest::Output busy = run({L"--wait", L"300", L"stats"});
