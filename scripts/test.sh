@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The one test command: installs what is missing (apt-get, when run as root), builds natively
 # with AddressSanitizer and UndefinedBehaviorSanitizer and runs the tests, then cross-builds for
-# Windows with MinGW-w64 and runs the same tests under Wine. Exits non-zero on any failure.
+# Windows with MinGW-w64 and runs the same tests under Wine, then builds the libFuzzer targets
+# with clang and runs each for VIGIL_FUZZ_SECONDS (default 20; 0 skips them). Exits non-zero on
+# any failure.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -23,6 +25,16 @@ command -v make >/dev/null || missing+=(make)
 [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(g++-mingw-w64-x86-64-posix)
 [ -n "$(wine_binary)" ] || missing+=(wine64)
+# The fuzz targets need clang and its fuzzer runtime; without them (and without root to install
+# them) the fuzz stage is skipped.
+fuzz_seconds=${VIGIL_FUZZ_SECONDS:-20}
+have_fuzzer() {
+    command -v clang++-14 >/dev/null &&
+        compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null
+}
+if [ "$fuzz_seconds" != 0 ] && ! have_fuzzer && [ "$(id -u)" -eq 0 ]; then
+    missing+=(clang-14 libclang-rt-14-dev)
+fi
 
 if [ ${#missing[@]} -gt 0 ]; then
     if [ "$(id -u)" -ne 0 ]; then
@@ -74,6 +86,23 @@ wineserver=$(dirname "$(wine_binary)")/wineserver
 "$root/scripts/wine-run" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1 || true
 run_ctest windows "$build/windows"
 [ -z "$wineserver" ] || WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
+
+# --- fuzz targets: a bounded run of each, from the committed corpus ---------------------------
+if [ "$fuzz_seconds" = 0 ]; then
+    echo "== fuzz targets skipped (VIGIL_FUZZ_SECONDS=0)"
+elif ! have_fuzzer; then
+    echo "== fuzz targets skipped: clang-14 with its fuzzer runtime is not installed"
+else
+    echo "== fuzz targets (${fuzz_seconds} s each)"
+    set +e
+    VIGIL_BUILD_DIR=$build VIGIL_FUZZ_SECONDS=$fuzz_seconds "$root/scripts/fuzz.sh" 2>&1 |
+        tee "$build/fuzz.log"
+    rc=${PIPESTATUS[0]}
+    set -e
+    line=$(grep -E '^fuzz: ' "$build/fuzz.log" | tail -n 1 || true)
+    summaries+=("${line:-fuzz: the fuzz build failed}")
+    [ "$rc" -eq 0 ] || status=1
+fi
 
 echo
 echo "== summary"

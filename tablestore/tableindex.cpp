@@ -89,6 +89,9 @@ bool TableIndex::insert(uint32_t bucket, uint32_t recordNumber) {
         if (!writeSlot(number, next))
             return false;
         next = end / kSlotSize;
+    } else {
+        // An empty bucket starts a chain of one, whatever link a damaged file left in it.
+        next = kNoSlot;
     }
     return fileio::seekTo(*file_, static_cast<uint64_t>(bucket) * kSlotSize) &&
            writeSlot(recordNumber, next);

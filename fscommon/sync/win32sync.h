@@ -72,6 +72,8 @@ class Thread {
     // runnable is not owned; a thread without one ends with THREAD_RESUME_FAILED.
     explicit Thread(Runnable* runnable, size_t stackSize = 0)
         : runnable_(runnable), stackSize_(stackSize) {}
+    // Owners hold threads through unique_ptr<Thread>; the destructor closes the handle.
+    virtual ~Thread() = default;
 
     // Creates the platform thread suspended: 0 or THREAD_CREATE_FAILED.
     virtual int create();

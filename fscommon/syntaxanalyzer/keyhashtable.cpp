@@ -41,14 +41,18 @@ constexpr bool allDistinctBelow30Bits() {
 }
 static_assert(allDistinctBelow30Bits());
 
+uint32_t timeSeed() {
+    // The probe offset is drawn from the standard generator, reseeded with the time.
+    std::srand(static_cast<unsigned>(std::time(nullptr)));
+    return static_cast<uint32_t>(std::rand());
+}
+
+KeyHashTable::SeedSource seedSource = timeSeed;
+
 }  // namespace
 
 KeyHashTable::KeyHashTable(const std::vector<std::wstring>& keys, bool caseSensitive)
-    : caseSensitive_(caseSensitive) {
-    // The probe offset is drawn from the standard generator, reseeded with the time.
-    std::srand(static_cast<unsigned>(std::time(nullptr)));
-    seed_ = static_cast<uint32_t>(std::rand());
-
+    : seed_(seedSource()), caseSensitive_(caseSensitive) {
     keys_.assign(keys.begin(), keys.end());
     const uint64_t third = 3ull * keys.size();
     uint64_t size = 16;
@@ -63,6 +67,10 @@ KeyHashTable::KeyHashTable(const std::vector<std::wstring>& keys, bool caseSensi
         slots_[i] = kEmptySlot;
     for (uint32_t i = 0; i < keys_.size(); ++i)
         insert(i);
+}
+
+void KeyHashTable::setSeedSource(SeedSource source) {
+    seedSource = source ? source : timeSeed;
 }
 
 uint32_t KeyHashTable::hash(std::wstring_view s) {

@@ -16,6 +16,13 @@ class KeyHashTable {
     // Indexes keys[0..n) in order; case decides how a hit is confirmed.
     KeyHashTable(const std::vector<std::wstring>& keys, bool caseSensitive);
 
+    // Where the probe offset of each new table comes from. By default the standard generator,
+    // reseeded with the time, so probe runs differ from run to run (lookups never do); a
+    // program that must repeat a run exactly, such as a fuzz target, sets its own source before
+    // it builds tables. Null restores the default. Not to be changed while a table is built.
+    using SeedSource = uint32_t (*)();
+    static void setSeedSource(SeedSource source);
+
     bool contains(std::wstring_view s) const;
 
     // The text hash: h = T[unit mod 256] + 2h over the units, 32-bit.

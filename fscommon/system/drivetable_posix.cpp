@@ -4,6 +4,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <string_view>
 
 #include "system/drivetable.h"
 #include "text/utf8.h"
@@ -47,6 +48,26 @@ std::string unescape(const std::string& field) {
         }
     }
     return out;
+}
+
+// The kernel lists mount points as absolute paths in canonical form: "/" or separator-led
+// components, none empty, "." or "..", and no zero byte. Anything else is damage, and would
+// give a root that no path lies on.
+bool isCanonicalMountPoint(const std::string& path) {
+    if (path.empty() || path.front() != '/' || path.find('\0') != std::string::npos)
+        return false;
+    if (path == "/")
+        return true;
+    size_t start = 1;
+    for (;;) {
+        const size_t end = std::min(path.find('/', start), path.size());
+        const std::string_view part(path.data() + start, end - start);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        if (end == path.size())
+            return true;
+        start = end + 1;
+    }
 }
 
 bool isRemovable(const std::string& sysDevBlock, const std::string& device) {
@@ -97,7 +118,10 @@ bool DriveTable::load(DriveTable& table, size_t* rootsChars, const DriveSource& 
         std::string fsType;
         if (word != "-" || !(fields >> fsType))
             continue;
-        const std::wstring mountPoint = utf8::toWide(unescape(point));
+        const std::string path = unescape(point);
+        if (!isCanonicalMountPoint(path))
+            continue;
+        const std::wstring mountPoint = utf8::toWide(path);
         byPoint[mountPoint] = DriveEntry{mountPoint, typeBitOf(fsType, device, sysDevBlock)};
         table.impl_->fileSystems[mountPoint] = utf8::toWide(fsType);
     }

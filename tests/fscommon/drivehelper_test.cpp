@@ -97,6 +97,11 @@ class MountFixture : public ::testing::Test {
                                "28 21 8:3 / /mnt/with\\040space rw - xfs /dev/sda3 rw\n"
                                "29 21 0:40 / /dev/shm rw - tmpfs shm rw\n"
                                "30 29 8:4 / /dev/shm rw - ext4 /dev/sda4 rw\n"
+                               "31 21 8:5 / relative rw - ext4 /dev/sda5 rw\n"
+                               "32 21 8:6 / /zero\\000byte rw - ext4 /dev/sda6 rw\n"
+                               "33 21 8:7 / // rw - ext4 /dev/sda7 rw\n"
+                               "34 21 8:8 / /home/ rw - ext4 /dev/sda8 rw\n"
+                               "35 21 8:9 / /mnt/../x rw - ext4 /dev/sda9 rw\n"
                                "malformed line\n");
         source_.mountInfo = (dir_.path() / "mountinfo").wstring();
         source_.sysDevBlock = sys.wstring();

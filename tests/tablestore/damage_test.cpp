@@ -159,6 +159,17 @@ TEST_F(DamageTest, IndexSlotsPointingOutsideTheirFileOrBackwards) {
     }
 }
 
+TEST_F(DamageTest, EmptyBucketWithAStaleLinkStillFilesANewRecord) {
+    IndexKey key;
+    key.assignText(L"NEW");
+    const uint64_t bucket = key.bucket();
+    ASSERT_EQ(tabletest::u32At(readBytes(file(L"D_NAME.idx")), 8 * bucket), 0xFFFFFFFFu);
+    patchU32(file(L"D_NAME.idx"), 8 * bucket + 4, 0);  // links to bucket 0
+    auto table = openTable(L"D");
+    ASSERT_TRUE(append(*table, 4, L"new"));
+    EXPECT_EQ(lookup(*table, L"NAME", L"NEW"), (std::vector<uint32_t>{3}));
+}
+
 TEST_F(DamageTest, IndexFileTooShortIsLeftOut) {
     resizeFile(file(L"D_ID.idx"), 524288 - 8);
     auto table = openTable(L"D");

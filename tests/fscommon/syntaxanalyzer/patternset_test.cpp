@@ -153,3 +153,19 @@ TEST(KeyHashTable, CollidingKeysProbeFromTheSeedAndAreBothFound) {
     EXPECT_FALSE(table.contains(L"\u0261"));  // same home slot, not a key
     EXPECT_EQ(KeyHashTable::hash(L""), 0u);
 }
+
+TEST(KeyHashTable, ASeedSourcePinsTheProbeOffsetAndNoSeedHidesAKey) {
+    // Four keys with one home slot: every probe offset, also one that lands on the home slot
+    // again, must lead to all of them.
+    const std::vector<std::wstring> keys = {L"a", L"\u0161", L"\u0261", L"\u0361"};
+    static uint32_t pinned = 0;
+    KeyHashTable::setSeedSource([] { return pinned; });
+    for (pinned = 0; pinned < 40; ++pinned) {
+        KeyHashTable table(keys, true);
+        EXPECT_EQ(table.seed(), pinned);
+        for (const auto& key : keys)
+            EXPECT_TRUE(table.contains(key)) << "seed " << pinned;
+        EXPECT_FALSE(table.contains(L"\u0461")) << "seed " << pinned;
+    }
+    KeyHashTable::setSeedSource(nullptr);
+}
