@@ -66,11 +66,16 @@ CacheReader::CacheReader(const std::wstring& workingDirectory, const std::wstrin
 }
 
 CacheReader::~CacheReader() {
+    close();
+}
+
+void CacheReader::close() {
     // The tables close before the monitor may go on.
     directories_.reset();
     files_.reset();
     if (locked_)
         lock_->release();
+    locked_ = false;
 }
 
 template <size_t F>

@@ -43,6 +43,9 @@ class CacheReader {
     // comes with a one-line reason.
     Opened open(unsigned waitMs, std::string& reason);
 
+    // Closes the tables and releases the access mutex; the destructor does it too.
+    void close();
+
     Table& directories() { return *directories_; }
     Table& files() { return *files_; }
     // The absolute cache directory.

@@ -92,11 +92,12 @@ FoundEntry fileEntry(const std::string& directory, RecordSet& record) {
     return entry;
 }
 
-int finish(CacheReader& reader, QueryResults& results, FILE* err) {
-    const size_t count = results.finish();
+// Lets the cache go, then prints the results, or the damage that makes them incomplete.
+int finish(CacheReader& reader, QueryResults& results, FILE* out, FILE* err) {
+    reader.close();
     if (reader.damaged())
         return fail(err, reader.damage());
-    return count > 0 ? queryexit::kFound : queryexit::kNothingFound;
+    return results.print(out) > 0 ? queryexit::kFound : queryexit::kNothingFound;
 }
 
 int runStats(CacheReader& reader, const QueryOptions& options, FILE* out, FILE* err) {
@@ -123,6 +124,7 @@ int runStats(CacheReader& reader, const QueryOptions& options, FILE* out, FILE* 
     if (pidFile.read(reinterpret_cast<char*>(bytes), sizeof bytes))
         pid = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
     const bool running = pid && querysystem::processRunning(*pid);
+    reader.close();
 
     if (options.output == QueryOutput::Json) {
         nlohmann::ordered_json line;
@@ -167,7 +169,7 @@ int runLs(CacheReader& reader, const QueryOptions& options, FILE* out, FILE* err
     if (directory == nullptr)
         return fail(err, reader.damage());
     const std::string base = *directory;
-    QueryResults results(options.output, options.nulTerminated, true, out);
+    QueryResults results(options.output, options.nulTerminated, true);
     reader.forChildDirectories(*id, [&](RecordSet& record) {
         FoundEntry entry;
         entry.kind = FoundEntry::Kind::Directory;
@@ -176,7 +178,7 @@ int runLs(CacheReader& reader, const QueryOptions& options, FILE* out, FILE* err
         results.add(entry);
     });
     reader.forFiles(*id, [&](RecordSet& record) { results.add(fileEntry(base, record)); });
-    return finish(reader, results, err);
+    return finish(reader, results, out, err);
 }
 
 // find and where: the files for which criteria hold, in the subtree of --under when given.
@@ -190,7 +192,7 @@ int runSearch(CacheReader& reader, const QueryOptions& options, const std::wstri
             return code;
         subtree = reader.subtree(*id);
     }
-    QueryResults results(options.output, options.nulTerminated, false, out);
+    QueryResults results(options.output, options.nulTerminated, false);
     CriteriaEvaluator evaluator(criteria.c_str());
     FoundEntry entry;
     reader.forEach(reader.files(), &evaluator, namesCaseSensitive(options), [&](RecordSet& record) {
@@ -209,7 +211,7 @@ int runSearch(CacheReader& reader, const QueryOptions& options, const std::wstri
         }
         results.add(entry);
     });
-    return finish(reader, results, err);
+    return finish(reader, results, out, err);
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ FoundEntry::Kind kindOfFile(uint32_t attr) {
     return (attr & kSystemEntry) != 0 ? FoundEntry::Kind::Other : FoundEntry::Kind::File;
 }
 
-QueryResults::QueryResults(QueryOutput output, bool nulTerminated, bool listing, FILE* out)
-    : output_(output), nulTerminated_(nulTerminated), listing_(listing), out_(out) {}
+QueryResults::QueryResults(QueryOutput output, bool nulTerminated, bool listing)
+    : output_(output), nulTerminated_(nulTerminated), listing_(listing) {}
 
 void QueryResults::add(const FoundEntry& entry) {
     ++count_;
@@ -65,26 +65,28 @@ void QueryResults::add(const FoundEntry& entry) {
     if (listing_)
         listed_.push_back(entry);
     else
-        print(entry);
+        format(entry);
 }
 
-void QueryResults::print(const FoundEntry& entry) {
-    const std::string line = output_ == QueryOutput::Json ? jsonLine(entry)
-                             : listing_                   ? listingRow(entry)
-                                                          : std::string();
-    const std::string& text = output_ == QueryOutput::Lines && !listing_ ? entry.path : line;
-    std::fwrite(text.data(), 1, text.size(), out_);
-    std::fputc(nulTerminated_ ? '\0' : '\n', out_);
+void QueryResults::format(const FoundEntry& entry) {
+    if (output_ == QueryOutput::Json)
+        text_ += jsonLine(entry);
+    else if (listing_)
+        text_ += listingRow(entry);
+    else
+        text_ += entry.path;
+    text_ += nulTerminated_ ? '\0' : '\n';
 }
 
-size_t QueryResults::finish() {
+size_t QueryResults::print(FILE* out) {
     if (output_ == QueryOutput::Count) {
-        std::fprintf(out_, "%zu\n", count_);
-    } else if (listing_) {
-        std::sort(listed_.begin(), listed_.end(),
-                  [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
-        for (const FoundEntry& entry : listed_)
-            print(entry);
+        std::fprintf(out, "%zu\n", count_);
+        return count_;
     }
+    std::sort(listed_.begin(), listed_.end(),
+              [](const FoundEntry& a, const FoundEntry& b) { return a.name < b.name; });
+    for (const FoundEntry& entry : listed_)
+        format(entry);
+    std::fwrite(text_.data(), 1, text_.size(), out);
     return count_;
 }

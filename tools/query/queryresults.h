@@ -1,8 +1,9 @@
 // The results of a query and how they are printed: one path a line (or a NUL byte after each,
 // for xargs -0), `ls -l`-like rows for a directory listing, one JSON object a line, or only
-// their number. Search results are printed as they are found, in the order of the files table
-// (the order in which the monitor recorded the files); a listing is printed at the end, sorted
-// by name.
+// their number. Search results keep the order of the files table (the order in which the
+// monitor recorded the files); a listing is sorted by name. Nothing is printed until the query
+// is complete: the cache is let go first, so that a slow reader of the output never holds up the
+// monitor.
 #pragma once
 
 #include <cstdint>
@@ -29,21 +30,23 @@ FoundEntry::Kind kindOfFile(uint32_t attr);
 class QueryResults {
   public:
     // listing: rows of a directory listing instead of bare paths.
-    QueryResults(QueryOutput output, bool nulTerminated, bool listing, FILE* out);
+    QueryResults(QueryOutput output, bool nulTerminated, bool listing);
 
     // True when add needs the entry's fields; with --count only the number matters.
     bool wantsEntries() const { return output_ != QueryOutput::Count; }
     void add(const FoundEntry& entry);
-    // Prints what is still to print (the listing, or the count) and gives the number of results.
-    size_t finish();
+    size_t count() const { return count_; }
+    // Prints the results; gives their number.
+    size_t print(FILE* out);
 
   private:
-    void print(const FoundEntry& entry);
+    void format(const FoundEntry& entry);
 
     QueryOutput output_;
     bool nulTerminated_;
     bool listing_;
-    FILE* out_;
     size_t count_ = 0;
+    // The text to print, made as results come in (a listing: once they are sorted).
+    std::string text_;
     std::vector<FoundEntry> listed_;
 };
