@@ -17,11 +17,9 @@
 #include "system/platform.h"
 #include "text/pathhelper.h"
 #include "text/utf8.h"
+#include "vigil.h"
 
 namespace {
-
-// The monitor's process-ID file in its working directory.
-constexpr wchar_t kPidFileName[] = L"mon_proc.id";
 
 int fail(FILE* err, const std::string& reason, int code = queryexit::kError) {
     std::fprintf(err, "vigil-query: %s\n", reason.c_str());
