@@ -4,27 +4,32 @@
 #include <cwchar>
 
 uint32_t StringField::storedSize() const {
-    return text_ ? static_cast<uint32_t>(2 * std::wcslen(text_) + 6) : 6;
+    return text_ ? static_cast<uint32_t>(2 * length_ + 6) : 6;
 }
 
 void StringField::setValue(const wchar_t* text) {
+    setValue(text, text != nullptr ? std::wcslen(text) : 0);
+}
+
+void StringField::setValue(const wchar_t* text, size_t length) {
     if (name() == nullptr)
         return;
     heap_.reset();
     inline_[0] = L'\0';
+    length_ = 0;
     if (text == nullptr) {
         text_ = nullptr;
         return;
     }
-    const size_t length = std::wcslen(text);
+    wchar_t* to = inline_;
     if (length >= kInlineUnits) {
         heap_ = std::make_unique<wchar_t[]>(length + 1);
-        std::wmemcpy(heap_.get(), text, length + 1);
-        text_ = heap_.get();
-    } else {
-        std::wmemcpy(inline_, text, length + 1);
-        text_ = inline_;
+        to = heap_.get();
     }
+    std::wmemcpy(to, text, length);
+    to[length] = L'\0';
+    text_ = to;
+    length_ = length;
     isNull = 0;
 }
 

@@ -86,15 +86,20 @@ class StringField : public Field {
     uint32_t storedSize() const override;
     // The text, or null when a null text was set.
     const wchar_t* getValue() const { return text_; }
+    // Units of the text (0 for a null text).
+    size_t length() const { return length_; }
     // Does nothing on a field without a name. A null text leaves the value null and isNull as it
     // was; any other text is copied and clears isNull.
     void setValue(const wchar_t* text);
+    // The same for the first length units of text, for a caller that knows the length.
+    void setValue(const wchar_t* text, size_t length);
     bool copyFrom(const StringField& other);
 
   private:
     wchar_t inline_[kInlineUnits] = {};
     std::unique_ptr<wchar_t[]> heap_;
     const wchar_t* text_ = inline_;
+    size_t length_ = 0;
 };
 
 // A byte string of at most 255 bytes, held as a length byte followed by the bytes.

@@ -1,5 +1,6 @@
 #include "recordcodec.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "fileio.h"
@@ -204,13 +205,17 @@ bool RecordCodec::readText(File& file, StringField& field) {
     const unsigned char* p = text_.data();
     const unsigned char* end = p + length;
     size_t units = 0;
+    // A stored zero unit ends the text, as it does for every reader of the field.
+    size_t textLength = SIZE_MAX;
     while (p < end) {
         uint32_t unit;
         p += utf8::decodeUnit(p, end, &unit);
+        if (unit == 0 && textLength == SIZE_MAX)
+            textLength = units;
         wide_[units++] = static_cast<wchar_t>(unit);
     }
     wide_[units] = L'\0';
-    field.setValue(wide_.data());
+    field.setValue(wide_.data(), textLength == SIZE_MAX ? units : textLength);
     return true;
 }
 

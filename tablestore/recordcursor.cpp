@@ -29,6 +29,7 @@ void RecordCursor::select(CriteriaEvaluator* criteria, bool caseSensitive) {
 bool RecordCursor::moveFirst() {
     walk_ = Walk::Walking;
     hasCurrent_ = false;
+    damaged_ = false;
     if (index_ != nullptr)
         return settle(table_.firstCandidate(*index_, key_.text(), position_, next_));
     end_ = table_.numberEnd();
@@ -51,8 +52,10 @@ bool RecordCursor::step() {
 bool RecordCursor::settle(bool found) {
     for (; found; found = step()) {
         // A record that cannot be read ends the walk.
-        if (!table_.readRecord(position_, record_))
+        if (!table_.readRecord(position_, record_)) {
+            damaged_ = true;
             break;
+        }
         if (criteria_ == nullptr || criteria_->matches(&record_, caseSensitive_)) {
             current_ = position_;
             hasCurrent_ = true;

@@ -21,6 +21,7 @@ class RecordCursor {
     void select(CriteriaEvaluator* criteria, bool caseSensitive);
     bool moveFirst();
     bool moveNext();
+    bool endedOnDamage() const { return damaged_; }
 
     // The buffer's field called name when it has type; null otherwise.
     Field* field(const wchar_t* name, int32_t type) const;
@@ -55,4 +56,6 @@ class RecordCursor {
     // The record the buffer was read from (its number after a move).
     uint32_t current_ = 0;
     bool hasCurrent_ = false;
+    // The walk ended at a record that could not be read.
+    bool damaged_ = false;
 };

@@ -47,6 +47,10 @@ bool RecordSet::moveNext() {
     return withCursor(cursor(), false, [](RecordCursor& cursor) { return cursor.moveNext(); });
 }
 
+bool RecordSet::endedOnDamage() const {
+    return withCursor(cursor(), false, [](RecordCursor& cursor) { return cursor.endedOnDamage(); });
+}
+
 const wchar_t* RecordSet::getString(const wchar_t* fieldName) const {
     return withCursor(cursor(), static_cast<const wchar_t*>(nullptr), [&](RecordCursor& cursor) {
         const Field* field = cursor.field(fieldName, FT_STRING);

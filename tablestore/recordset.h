@@ -49,6 +49,9 @@ class RecordSet {
     // a record cannot be read. moveNext before any moveFirst starts the walk.
     bool moveFirst();
     bool moveNext();
+    // True when the walk ended at a record that the files could not give (a damaged table)
+    // rather than behind its last record.
+    bool endedOnDamage() const;
 
     // The text of a string field of the buffer, valid until the buffer changes.
     const wchar_t* getString(const wchar_t* fieldName) const;

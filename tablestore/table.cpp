@@ -184,6 +184,15 @@ bool Table::drop() {
     return true;
 }
 
+std::vector<std::wstring> Table::filePaths() const {
+    if (!isOpen())
+        return {};
+    std::vector<std::wstring> paths{dataPath_, pointerPath_, cataloguePath()};
+    for (const auto& index : indexes_)
+        paths.push_back(index->path());
+    return paths;
+}
+
 bool Table::pointerAt(uint64_t number, uint32_t& offset) {
     return fileio::seekTo(*pointers_, number * kPointerSize) && fileio::readU32(*pointers_, offset);
 }

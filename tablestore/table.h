@@ -89,6 +89,9 @@ class Table {
     // record set of this table (an empty handle, one closed before, or another table's).
     bool closeRecordSet(RecordSet& handle);
 
+    // The files of the open table: data, record pointers, index catalogue and each index.
+    std::vector<std::wstring> filePaths() const;
+
     const wchar_t* name() const { return name_.c_str(); }
     const FieldList& schema() const { return schema_; }
     bool compact() const { return codec_.compact(); }

@@ -8,88 +8,35 @@
 // --tree keeps the generated tree in DIR and reuses it on later runs (generation takes a while);
 // without it the tree is made in the temporary directory and removed at exit.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
-#include "benchtree.h"
 #include "cache/fscache.h"
 #include "criteriaevaluator.h"
+#include "sourcetree.h"
 #include "system/sysinfo.h"
 #include "text/utf8.h"
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using benchtree::generate;
-using benchtree::kContainers;
-using benchtree::kFilesPerDirectory;
-using benchtree::Tree;
 constexpr int kNamesakes = 20000;
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
-
-// Runs the program with its output thrown away; the wall time in ms and the child's peak RSS in
-// KiB through usage.
-double runTimed(const std::vector<std::string>& args, std::string* output, long* peakKiB) {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return -1;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (output)
-        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
-    else
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    const auto start = Clock::now();
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeFds[1]);
-    if (spawned != 0) {
-        ::close(pipeFds[0]);
-        return -1;
-    }
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-        if (output)
-            output->append(buffer, static_cast<size_t>(n));
-    }
-    ::close(pipeFds[0]);
-    int status = 0;
-    struct rusage usage {};
-    wait4(pid, &status, 0, &usage);
-    const double ms = msSince(start);
-    if (peakKiB)
-        *peakKiB = usage.ru_maxrss;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
-}
+using sourcetree::Clock;
+using sourcetree::generate;
+using sourcetree::kContainers;
+using sourcetree::kFilesPerDirectory;
+using sourcetree::msSince;
+using sourcetree::runTimed;
+using sourcetree::Tree;
 
 // The child: builds a cache of root in cacheDir and prints "ms directories files".
 int buildChild(const char* root, const char* cacheDir) {
@@ -269,14 +216,8 @@ int main(int argc, char** argv) {
 
     Setup state;
     setup = &state;
-    std::string treeArg;
-    std::vector<char*> rest{argv[0]};
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--tree=", 7) == 0)
-            treeArg = argv[i] + 7;
-        else
-            rest.push_back(argv[i]);
-    }
+    std::vector<char*> rest;
+    const std::string treeArg = sourcetree::takeTreeArgument(argc, argv, rest);
     const std::string pid = std::to_string(sysinfo::currentProcessId());
     state.scratch = fs::temp_directory_path() / ("vigil-bench-cache-" + pid);
     fs::create_directories(state.scratch);

@@ -25,30 +25,27 @@
 #include <thread>
 #include <vector>
 
-#include "benchtree.h"
 #include "cache/eventcollector.h"
 #include "cache/fscache.h"
 #include "fs/fs_loader.h"
 #include "fs/fsprovider.h"
 #include "fs/processconfig.h"
 #include "log/rklog.h"
+#include "sourcetree.h"
 #include "sync/namedevent.h"
 #include "system/sysinfo.h"
 #include "text/utf8.h"
 #include "vigil.h"
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using sourcetree::Clock;
+using sourcetree::msSince;
 
 namespace {
 
 constexpr int kEventsPerAction = 33334;  // 100,002 events in all
 // Longer than the providers' batch window: each creation comes after a quiet moment.
 constexpr std::chrono::milliseconds kSpacing{50};
-
-double msSince(Clock::time_point start) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-}
 
 // Waits for the collector to record one path.
 struct RecordWatch {
@@ -288,15 +285,15 @@ int monitorRss(const fs::path& root, const fs::path& scratch, const std::vector<
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string treeArg, only;
+    std::vector<char*> rest;
+    const std::string treeArg = sourcetree::takeTreeArgument(argc, argv, rest);
+    std::string only;
     int latencyCount = 1000;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--tree=", 7) == 0)
-            treeArg = argv[i] + 7;
-        else if (std::strncmp(argv[i], "--latency-count=", 16) == 0)
-            latencyCount = std::max(1, std::atoi(argv[i] + 16));
-        else if (std::strncmp(argv[i], "--only=", 7) == 0)
-            only = argv[i] + 7;
+    for (char* arg : rest) {
+        if (std::strncmp(arg, "--latency-count=", 16) == 0)
+            latencyCount = std::max(1, std::atoi(arg + 16));
+        else if (std::strncmp(arg, "--only=", 7) == 0)
+            only = arg + 7;
     }
     const auto wanted = [&](const char* name) { return only.empty() || only == name; };
     // The monitor's own log would only slow it down.
@@ -307,7 +304,7 @@ int main(int argc, char** argv) {
     fs::create_directories(scratch);
     const fs::path root = treeArg.empty() ? scratch / "tree" : fs::path(treeArg);
     auto start = Clock::now();
-    benchtree::generate(root);
+    sourcetree::generate(root);
     const std::vector<fs::path> files = treeFiles(root);
     std::printf("tree: %s, %zu files (ready in %.0f ms)\n", root.c_str(), files.size(),
                 msSince(start));

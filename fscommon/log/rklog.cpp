@@ -140,6 +140,26 @@ class LogSink {
 
     bool wants(Level level) const { return level <= level_; }
 
+    void setListener(RkLogWrapper::Listener listener) {
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        listener_ = std::move(listener);
+        hasListener_ = static_cast<bool>(listener_);
+    }
+
+    // Hands the message to the listener, if there is one; args stay usable for the caller.
+    void notify(const char* function, const char* format, va_list args) {
+        if (!hasListener_)
+            return;
+        std::lock_guard<std::mutex> lock(listenerMutex_);
+        if (!listener_)
+            return;
+        va_list copy;
+        va_copy(copy, args);
+        const std::string text = formatLogMessage(format, copy);
+        va_end(copy);
+        listener_(function, text);
+    }
+
     void writeLine(const std::string& line) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!opened_)
@@ -182,6 +202,10 @@ class LogSink {
 
     std::mutex mutex_;
     std::atomic<Level> level_{Level::Info};
+    // Separate from mutex_, so that the listener never waits for a slow destination.
+    std::mutex listenerMutex_;
+    std::atomic<bool> hasListener_{false};
+    RkLogWrapper::Listener listener_;
     std::optional<std::wstring> destination_;
     std::wstring defaultFile_;
     OsFile out_;
@@ -200,8 +224,14 @@ void RkLogWrapper::reconfigure() {
     sink_->configure();
 }
 
+void RkLogWrapper::setListener(Listener listener) {
+    sink_->setListener(std::move(listener));
+}
+
 void RkLogWrapper::write(Op op, int line, const char* file, const char* function,
                          const char* format, va_list args) {
+    if (op == Op::Max)
+        sink_->notify(function, format, args);
     Level level = op == Op::Max ? Level::Info : Level::Trace;
     if (reportsFailure(format))
         level = Level::Error;

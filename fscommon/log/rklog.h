@@ -14,7 +14,9 @@
 #pragma once
 
 #include <cstdarg>
+#include <functional>
 #include <memory>
+#include <string>
 
 #if defined(__GNUC__)
 #define RKLOG_PRINTF_CHECK __attribute__((format(gnu_printf, 5, 6)))
@@ -49,6 +51,12 @@ class RkLogWrapper {
     void setDefaultFile(const wchar_t* path);
     // Reads VIGIL_LOG and VIGIL_LOG_LEVEL again (done once at start-up).
     void reconfigure();
+    // Hands every traceMAX message that follows to listener as well (function name and text),
+    // whatever the level and destination, until it is replaced or cleared with an empty one:
+    // a tool shows its user the message a module wrote, such as a criteria error. The listener
+    // must not log.
+    using Listener = std::function<void(const char* function, const std::string& text)>;
+    void setListener(Listener listener);
 
   private:
     enum class Op { Max, Entry, Exit };

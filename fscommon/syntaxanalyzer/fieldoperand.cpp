@@ -35,8 +35,9 @@ OperandRead readOperand(const FieldList* fields, const wchar_t* name, SyntaxValu
             readNumber<UInt64Field>(*field, value);
             return OperandRead::Ok;
         case FT_STRING: {
-            const wchar_t* text = static_cast<const StringField*>(field)->getValue();
-            const size_t length = text ? std::wcslen(text) : 0;
+            const auto& string = static_cast<const StringField&>(*field);
+            const wchar_t* text = string.getValue();
+            const size_t length = text ? string.length() : 0;
             if (length >= kMaxStringLength)
                 return OperandRead::TooLong;
             value.type = SyntaxValue::STRING;

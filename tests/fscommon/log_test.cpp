@@ -151,3 +151,18 @@ TEST_F(LogToFile, OffWritesNothing) {
     LOG_TRACE(log, "X::y - unable to do it\n");
     EXPECT_TRUE(content().empty());
 }
+
+TEST(LogListener, GetsOrdinaryMessagesWhateverTheDestinationUntilCleared) {
+    // The test binaries' log is off.
+    RkLogWrapper* log = getRkLogFs();
+    std::vector<std::string> heard;
+    log->setListener([&heard](const char* function, const std::string& text) {
+        heard.push_back(std::string(function) + ": " + text);
+    });
+    LOG_ENTRY(log, "X::y - entering...\n");
+    LOG_TRACE(log, "X::y - value %d of [%ls]\n", 7, L"caf\u00e9");
+    LOG_EXIT(log, "X::y - exit.\n");
+    log->setListener({});
+    LOG_TRACE(log, "X::y - after\n");
+    EXPECT_EQ(heard, std::vector<std::string>{"TestBody: X::y - value 7 of [caf\xC3\xA9]\n"});
+}

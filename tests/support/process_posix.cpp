@@ -48,7 +48,8 @@ Child::~Child() {
 
 std::unique_ptr<Child> Child::start(const std::wstring& program,
                                     const std::vector<std::wstring>& args,
-                                    const std::filesystem::path& stderrFile) {
+                                    const std::filesystem::path& stderrFile,
+                                    const std::filesystem::path& stdoutFile) {
     std::vector<std::string> texts;
     texts.push_back(utf8::fromWide(program));
     for (const auto& a : args)
@@ -70,6 +71,10 @@ std::unique_ptr<Child> Child::start(const std::wstring& program,
     if (!stderrFile.empty()) {
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(),
                                          O_WRONLY | O_CREAT | O_APPEND, 0644);
+    }
+    if (!stdoutFile.empty()) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, stdoutFile.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
     }
     auto impl = std::make_unique<Impl>();
     int r = posix_spawn(&impl->pid, texts[0].c_str(), &actions, &attr, argv.data(), environ);

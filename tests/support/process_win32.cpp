@@ -47,31 +47,46 @@ Child::~Child() {
 
 std::unique_ptr<Child> Child::start(const std::wstring& program,
                                     const std::vector<std::wstring>& args,
-                                    const std::filesystem::path& stderrFile) {
+                                    const std::filesystem::path& stderrFile,
+                                    const std::filesystem::path& stdoutFile) {
     std::wstring cmd = quote(program);
     for (const auto& a : args)
         cmd += L" " + quote(a);
     STARTUPINFOW si{};
     si.cb = sizeof si;
-    HANDLE errorFile = INVALID_HANDLE_VALUE;
-    if (!stderrFile.empty()) {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        errorFile =
-            CreateFileW(stderrFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        &inherit, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (errorFile == INVALID_HANDLE_VALUE)
-            return nullptr;
+    // Inheritable handles on the files the child writes to (standard error appended).
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    auto openFor = [&inherit](const std::filesystem::path& path, bool append) {
+        return CreateFileW(path.c_str(), append ? FILE_APPEND_DATA : GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    HANDLE errorFile = stderrFile.empty() ? INVALID_HANDLE_VALUE : openFor(stderrFile, true);
+    HANDLE outputFile = stdoutFile.empty() ? INVALID_HANDLE_VALUE : openFor(stdoutFile, false);
+    auto closeFiles = [&] {
+        for (HANDLE h : {errorFile, outputFile}) {
+            if (h != INVALID_HANDLE_VALUE)
+                CloseHandle(h);
+        }
+    };
+    if ((!stderrFile.empty() && errorFile == INVALID_HANDLE_VALUE) ||
+        (!stdoutFile.empty() && outputFile == INVALID_HANDLE_VALUE)) {
+        closeFiles();
+        return nullptr;
+    }
+    const bool redirected = !stderrFile.empty() || !stdoutFile.empty();
+    if (redirected) {
         si.dwFlags = STARTF_USESTDHANDLES;
         si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-        si.hStdError = errorFile;
+        si.hStdOutput =
+            outputFile != INVALID_HANDLE_VALUE ? outputFile : GetStdHandle(STD_OUTPUT_HANDLE);
+        si.hStdError =
+            errorFile != INVALID_HANDLE_VALUE ? errorFile : GetStdHandle(STD_ERROR_HANDLE);
     }
     auto impl = std::make_unique<Impl>();
-    const bool started =
-        CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr,
-                       errorFile != INVALID_HANDLE_VALUE, 0, nullptr, nullptr, &si, &impl->pi);
-    if (errorFile != INVALID_HANDLE_VALUE)
-        CloseHandle(errorFile);
+    const bool started = CreateProcessW(program.c_str(), cmd.data(), nullptr, nullptr, redirected,
+                                        0, nullptr, nullptr, &si, &impl->pi);
+    closeFiles();
     if (!started)
         return nullptr;
     return std::unique_ptr<Child>(new Child(std::move(impl)));

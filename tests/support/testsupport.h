@@ -63,10 +63,12 @@ std::wstring uniqueName(const wchar_t* prefix);
 class Child {
   public:
     // Starts program with the arguments (not including the program name), its standard error
-    // going to stderrFile when one is given. Null when it failed.
+    // appended to stderrFile and its standard output written to stdoutFile (emptied first) when
+    // they are given. Null when it failed.
     static std::unique_ptr<Child> start(const std::wstring& program,
                                         const std::vector<std::wstring>& args,
-                                        const std::filesystem::path& stderrFile = {});
+                                        const std::filesystem::path& stderrFile = {},
+                                        const std::filesystem::path& stdoutFile = {});
     ~Child();
     // Exit code, or -1 when the child did not end within timeoutMs.
     int wait(unsigned timeoutMs = 60000);

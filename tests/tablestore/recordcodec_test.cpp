@@ -171,3 +171,22 @@ TEST_F(RecordCodecTest, DamagedRecordsFailToDecode) {
     raw.addField(L"B", FT_BYTES);
     EXPECT_FALSE(decode(bytes({0, 200, 'a'}), raw, false, back));
 }
+
+TEST_F(RecordCodecTest, AStoredZeroUnitEndsTheTextAndItsLength) {
+    FieldList schema;
+    schema.addField(L"V", FT_STRING);
+    // Null bitmap, length 5 (fixed width), "ab", a zero byte, "cd".
+    const Bytes stored = bytes({0, 5, 0, 'a', 'b', 0, 'c', 'd'});
+    FieldList back;
+    ASSERT_TRUE(decode(stored, schema, false, back));
+    const auto* field = static_cast<const StringField*>(back.fieldAt(0));
+    EXPECT_EQ(std::wstring(field->getValue()), L"ab");
+    EXPECT_EQ(field->length(), 2u);
+    // A long text keeps its length in the field, as a short one does.
+    const std::wstring longText(300, L'x');
+    text(longText, true);
+    StringField copy(L"C");
+    copy.setValue(longText.c_str(), 10);
+    EXPECT_EQ(std::wstring(copy.getValue()), longText.substr(0, 10));
+    EXPECT_EQ(copy.length(), 10u);
+}

@@ -1,16 +1,22 @@
-#include "benchtree.h"
+#include "sourcetree.h"
 
 #include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <random>
 
 #include "text/utf8.h"
 
+extern char** environ;
+
 namespace fs = std::filesystem;
 
-namespace benchtree {
+namespace sourcetree {
 
 Tree generate(const fs::path& root) {
     static const char* const kWords[] = {"lib",    "core",   "net",  "util", "app",
@@ -82,4 +88,56 @@ Tree generate(const fs::path& root) {
     return tree;
 }
 
-}  // namespace benchtree
+std::string takeTreeArgument(int argc, char** argv, std::vector<char*>& rest) {
+    std::string tree;
+    rest.assign(argv, argv + (argc > 0 ? 1 : 0));
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], "--tree=", 7) == 0)
+            tree = argv[i] + 7;
+        else
+            rest.push_back(argv[i]);
+    }
+    return tree;
+}
+
+double runTimed(const std::vector<std::string>& args, std::string* output, long* peakKiB) {
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output)
+        posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    const auto start = Clock::now();
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    if (spawned != 0) {
+        ::close(pipeFds[0]);
+        return -1;
+    }
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        if (output)
+            output->append(buffer, static_cast<size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    const double ms = msSince(start);
+    if (peakKiB)
+        *peakKiB = usage.ru_maxrss;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? ms : -1;
+}
+
+}  // namespace sourcetree
