@@ -19,6 +19,10 @@ constexpr char kLogModule[] = "fscommon/cache";
 
 // How long one wait for accessMutex lasts before the collector looks for a stop request.
 constexpr unsigned kLockPollMs = 100;
+// Under an endless stream of events the collector still lets go of accessMutex this often, and
+// pauses long enough for a reader waiting for it to take it.
+constexpr uint32_t kMaxHoldMs = 250;
+constexpr unsigned kYieldMs = 2;
 
 std::atomic<EventCollector::RecordHook> g_recordHook{nullptr};
 
@@ -65,6 +69,7 @@ int EventCollector::lockCache() {
 void EventCollector::run() {
     LOG_ENTRY(log, "EventCollector::run() - entering...\n");
     bool holding = false;
+    uint32_t heldSince = 0;
     while (!stopping()) {
         FsEvent event = cache.eventQueue->get(queueTimeout);
         if (event.isValid()) {
@@ -79,11 +84,17 @@ void EventCollector::run() {
                     break;
                 }
                 holding = true;
+                heldSince = sysinfo::tickCount();
             }
             // A stop requested since the event was taken: the tables are about to go.
             if (stopping())
                 break;
             processDirectoryChange(event);
+            if (sysinfo::tickCount() - heldSince >= kMaxHoldMs) {
+                cache.accessMutex->release();
+                holding = false;
+                sleepMs(kYieldMs);
+            }
         } else if (holding) {
             cache.accessMutex->release();
             holding = false;

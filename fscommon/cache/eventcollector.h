@@ -17,8 +17,9 @@
 //   start, since a root such as "/" or "C:\" has no parent to be added under.
 //
 // The collector holds accessMutex for a burst of events and releases it after queueTimeout
-// without events. Once a stop is requested (its own flag or the cache's requestStop) it applies
-// no further event: it finishes the one in hand and leaves.
+// without events, and at least every quarter second during a long burst, so that a reader is
+// never shut out by a stream of changes. Once a stop is requested (its own flag or the cache's
+// requestStop) it applies no further event: it finishes the one in hand and leaves.
 #pragma once
 
 #include <atomic>
