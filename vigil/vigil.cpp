@@ -5,6 +5,7 @@
 #include <memory>
 #include <mutex>
 
+#include "cache/cachesettings.h"
 #include "ctrlhandler.h"
 #include "log/rklog.h"
 #include "monitor.h"
@@ -24,6 +25,7 @@ constexpr wchar_t kGlobalPrefix[] = L"Global\\";
 std::mutex g_stateMutex;
 std::unique_ptr<NamedEvent> g_initEvent;
 std::wstring g_pidPath;  // empty until createMonitorPID formed a path
+CacheSettings g_cacheSettings{0, 31, 0, 0};
 
 // The event name without the "Global\" prefix, as the error message shows it.
 std::wstring eventNameBody(const wchar_t* workingDirectory, const wchar_t* suffix) {
@@ -175,8 +177,10 @@ int vigilMain(int argc, char** argv) {
     }
     const bool stopEventExisted = stopEvent->alreadyExisted();
 
-    // The configuration object, for every command (only a monitor uses it).
+    // The configuration object and the cache settings, for every command (only a monitor uses
+    // them). collectFlags 31 leaves content digests off.
     ProcessConfig config;
+    config.settings = &g_cacheSettings;
 
     int exitCode = 1;
     if (command == L"stop") {
@@ -192,7 +196,7 @@ int vigilMain(int argc, char** argv) {
     } else if (stopEventExisted) {
         LOG_TRACE(log, "[vigil]::main - another instance of this program is already running!\n");
     } else if (startMonitorProcess(args, config)) {
-        createMonitorPID(wd, kPidFileName);
+        writeMonitorPID(wd);
         signalSyncEvent(wd);
         LOG_TRACE(log, "[vigil]::main - waiting for termination signal...\n");
         if (stopEvent->wait() != 0) {

@@ -187,3 +187,13 @@ bool FS_Cache::findFile(RecordSet& filesRecordSet, uint32_t directoryId, const w
     }
     return false;
 }
+
+bool FS_Cache::findChildDirectory(uint32_t parentId, const wchar_t* name, bool caseSensitive) {
+    if (name == nullptr)
+        return false;
+    std::vector<uint32_t> found;
+    const RecordSet* at = matchChildren(directoriesRecordSet, parentRecordSet, parentId, name,
+                                        platform::nameCaseSensitive(caseSensitive), true, found);
+    return !found.empty() &&
+           (at == &directoriesRecordSet || selectId(directoriesRecordSet, found.front()));
+}

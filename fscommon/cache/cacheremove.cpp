@@ -67,3 +67,23 @@ void FS_Cache::removeTree(Table* directories, Table* files, uint32_t id) {
         levels.pop_back();
     }
 }
+
+void FS_Cache::removeChildren(Table* directories, Table* files, uint32_t id) {
+    if (directories == nullptr)
+        return;
+    // The children first, then each subtree: removeTree walks with record sets of its own.
+    std::vector<uint32_t> children;
+    RecordSet records = directories->openRecordSet();
+    varParentId->setValue(id);
+    hintNumber(*critParentId, cacheschema::kParentId, id);
+    records.select(critParentId.get(), true);
+    for (bool more = records.moveFirst(); more; more = records.moveNext())
+        children.push_back(records.getUInt32(cacheschema::kId));
+    if (!directories->closeRecordSet(records))
+        LOG_TRACE(log, "FS_Cache::removeTree - closeRecordSet failed!\n");
+    for (uint32_t child : children) {
+        if (child != id)
+            removeTree(directories, files, child);
+    }
+    removeFiles(files, id);
+}

@@ -30,8 +30,6 @@ constexpr unsigned kBusyPauseMs = 2000;
 // Progress is reported at most this often, checked every kProgressStride entries.
 constexpr uint32_t kProgressIntervalMs = 1000;
 constexpr uint32_t kProgressStride = 256;
-// Directory ids stop here rather than wrap to 0, which marks a root's parent.
-constexpr uint32_t kLastDirectoryId = 0xFFFFFFFF;
 
 uint32_t now32() {
     return static_cast<uint32_t>(currentTime());
@@ -239,7 +237,7 @@ void FS_Cache::Scanner::directoryEntry(Frame& frame) {
         return;
     }
     // Without its own record nothing below the directory could be attached to it.
-    if (directoriesIndex_ == kLastDirectoryId ||
+    if (directoriesIndex_ == cacheschema::kLastDirectoryId ||
         !cache_.addDirectoryRecord(directories_, directoriesIndex_ + 1, entry_.name.c_str(),
                                    entry_.shortName.c_str(), frame.id, now32())) {
         LOG_TRACE_AS(log, "scan", "FS_Cache::scan - unable to record directory '%S'!\n",
@@ -390,7 +388,7 @@ int FS_Cache::build(const MonitoredPath& root, RecordSet& directoriesRecordSet,
     bool recorded = true;
     while (missing > 0 && recorded) {
         --missing;
-        recorded = directoriesIndex != kLastDirectoryId &&
+        recorded = directoriesIndex != cacheschema::kLastDirectoryId &&
                    addDirectoryRecord(directoriesRecordSet, directoriesIndex + 1,
                                       names[missing].text(), L"", parentId, 0);
         if (recorded)

@@ -80,6 +80,9 @@ inline constexpr wchar_t kExclusionHashFile[] = L"ex_hash";
 // The access mutex is named after the cache directory with this suffix.
 inline constexpr wchar_t kMutexSuffix[] = L"_c_mutex";
 
+// Directory ids stop here rather than wrap to 0, which marks a root's parent.
+inline constexpr uint32_t kLastDirectoryId = 0xFFFFFFFF;
+
 // Highest directory counter an opened cache may carry; a higher one marks it as corrupted.
 inline constexpr uint32_t kMaxOpenedDirectoriesIndex = 0xF3333333;
 

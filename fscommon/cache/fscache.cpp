@@ -4,6 +4,8 @@
 #include <optional>
 
 #include "cache/cacheschema.h"
+#include "cache/eventcollector.h"
+#include "cache/eventqueue.h"
 #include "system/platform.h"
 #include "text/pathhelper.h"
 
@@ -130,6 +132,8 @@ bool FS_Cache::createCriteria() {
 }
 
 FS_Cache::~FS_Cache() {
+    // The collector's thread must be gone before what it works on.
+    stopMonitor();
     // Tables close themselves (ending their record sets) before the criteria go.
     tbFiles.reset();
     tbDirectories.reset();
@@ -272,6 +276,9 @@ bool FS_Cache::unlock() {
 bool FS_Cache::closeCache() {
     if (!cacheInitialized)
         return true;
+    // A monitor still running is stopped first (nothing when it is stopped already, as in
+    // every tear-down: stopMonitor, lock, closeCache).
+    stopMonitor();
     if (tbFiles)
         tbFiles->close();
     if (tbDirectories)

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,8 @@ inline constexpr int32_t kScanBudgetMs = 2000000000;
 
 class ChangeMonitor;
 class EventCollector;
+class EventQueue;
+class Thread;
 
 class FS_Cache {
   public:
@@ -96,16 +99,34 @@ class FS_Cache {
     void removeDirectoriesIndex();
     void removeExclusionHashes();
 
-    // Closes both tables (their record sets end) and removes the update marker; always true.
+    // Stops a running monitor, closes both tables (their record sets end) and removes the update
+    // marker; always true. A tear-down stops the monitor before it takes accessMutex: stopMonitor,
+    // lock, closeCache, deleteCache, unlock.
     bool closeCache();
     // Deletes the closed tables' files, the counter and the exclusion digests; true when both
     // tables' files were dropped.
     bool deleteCache();
 
     // Asks a running build or scan to end: it stops when it next enters a directory, as when
-    // its time budget runs out (SCAN_TIMEOUT), leaving what it wrote consistent. Any thread.
+    // its time budget runs out (SCAN_TIMEOUT), leaving what it wrote consistent. The event
+    // collector leaves after the event in hand, and startMonitor no longer starts. Any thread;
+    // the request stays.
     void requestStop() { stopRequest.store(true, std::memory_order_relaxed); }
     bool stopRequested() const { return stopRequest.load(std::memory_order_relaxed); }
+
+    // --- monitoring (cachemonitor.cpp) ------------------------------------------------------
+
+    // Hands monitor an event queue, creates new tables, starts monitor, builds every path it
+    // monitors and then starts the event collector on a thread of its own. accessMutex is held
+    // from the creation of the tables to the end of the builds. False (with monitoring stopped)
+    // when monitoring is disabled, monitor is null, a monitor is already set (that one is
+    // stopped), the tables cannot be created, monitor does not start, or a stop was requested
+    // before the collector could start. monitor is not owned.
+    bool startMonitor(ChangeMonitor* monitor);
+    // Stops and detaches the monitor, ends the collector (it finishes the event in hand) and
+    // discards the events still queued; always true. Any thread, any number of times, also
+    // with accessMutex held: a collector waiting for the lock gives up once it is told to stop.
+    bool stopMonitor();
 
     // --- build and scan ----------------------------------------------------------------------
 
@@ -141,8 +162,13 @@ class FS_Cache {
     // then positioned on it.
     bool findFile(RecordSet& filesRecordSet, uint32_t directoryId, const wchar_t* name,
                   bool caseSensitive);
+    // Finds the record of the directory called name whose parent is parentId;
+    // directoriesRecords() is then positioned on it.
+    bool findChildDirectory(uint32_t parentId, const wchar_t* name, bool caseSensitive);
     // Removes every file record of directory id.
     void removeFiles(Table* files, uint32_t id);
+    // Removes everything below directory id and keeps its own record.
+    void removeChildren(Table* directories, Table* files, uint32_t id);
     // Removes directory id with everything below it, depth first.
     void removeTree(Table* directories, Table* files, uint32_t id);
 
@@ -188,9 +214,21 @@ class FS_Cache {
                              std::vector<uint32_t>& found);
     void logProgress(bool force);
 
-    // The collector and its thread belong to the monitor's start (not yet built); the monitor is
-    // not owned.
+    // The part of startMonitor under accessMutex: tables, monitor, builds, counter.
+    bool buildLocked();
+    // Stops the collector and the monitor; monitorControl is held.
+    void stopMonitorLocked();
+
+    // Serialises startMonitor and stopMonitor, which the main thread and a console control
+    // handler may call at once. Taken before accessMutex, never after it.
+    std::recursive_mutex monitorControl;
+    std::unique_ptr<EventCollector> collector;
+    std::unique_ptr<Thread> collectorThread;
+    bool collectorRunning = false;
+    // Not owned.
     ChangeMonitor* monitor = nullptr;
+    std::unique_ptr<EventQueue> eventQueue;
+    MonitoredPathList monitoredRoots;
 
     std::unique_ptr<SyncObject> accessMutex;
 

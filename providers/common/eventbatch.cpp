@@ -1,5 +1,7 @@
 #include "common/eventbatch.h"
 
+#include <algorithm>
+
 void EventBatch::add(size_t root, uint32_t action, std::wstring path) {
     if (action == FS_ACTION_MODIFIED) {
         if (!modified_.insert(path).second)
@@ -7,8 +9,10 @@ void EventBatch::add(size_t root, uint32_t action, std::wstring path) {
     } else {
         modified_.erase(path);
     }
-    if (events_.empty())
-        dueAt_ = std::chrono::steady_clock::now() + kWindow;
+    if (events_.empty()) {
+        const auto now = std::chrono::steady_clock::now();
+        dueAt_ = std::max(now, clearedAt_ + kWindow);
+    }
     events_.push_back(RootEvent{root, FsEvent(std::move(path), action)});
 }
 
@@ -26,6 +30,7 @@ int EventBatch::msUntilDue() const {
 }
 
 void EventBatch::clear() {
+    clearedAt_ = std::chrono::steady_clock::now();
     events_.clear();
     modified_.clear();
 }

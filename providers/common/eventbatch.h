@@ -1,5 +1,7 @@
 // The events a provider collected since it last delivered, each with the index of the monitored
-// root it belongs to. A batch is due a short window after its first event (or when it is full).
+// root it belongs to. A batch is due a short window after the last one was delivered (at once
+// when that was longer ago), or as soon as it is full: a single change is not held back, and a
+// burst goes out in one delivery per window.
 // Repeated MODIFIED events of one path within it are folded into the first while no other event
 // of that path came between: the consumer reads the entry's state when it takes the event, which
 // is after the batch was delivered, so the first one already shows the last change.
@@ -21,7 +23,7 @@ struct RootEvent {
 
 class EventBatch {
   public:
-    // How long a batch collects from its first event before it is due, and how many events
+    // How long a batch collects after the last delivery before it is due, and how many events
     // make it due at once.
     static constexpr std::chrono::milliseconds kWindow{20};
     static constexpr size_t kMaxEvents = 4096;
@@ -39,6 +41,8 @@ class EventBatch {
   private:
     std::vector<RootEvent> events_;
     std::chrono::steady_clock::time_point dueAt_;
+    // When the last batch was emptied.
+    std::chrono::steady_clock::time_point clearedAt_;
     // Paths whose latest event in the batch is a MODIFIED.
     std::unordered_set<std::wstring> modified_;
 };

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+
+#include "testsupport.h"
 
 TEST(EventBatch, RepeatedModificationsFoldUntilAnotherEventOfThePath) {
     EventBatch batch;
@@ -30,4 +33,18 @@ TEST(EventBatch, RepeatedModificationsFoldUntilAnotherEventOfThePath) {
     for (size_t i = 1; i < EventBatch::kMaxEvents; ++i)
         batch.add(0, FS_ACTION_ADDED, std::to_wstring(i));
     EXPECT_TRUE(batch.due());
+}
+
+TEST(EventBatch, AChangeAfterAQuietWindowIsDueAtOnceABurstCollects) {
+    EventBatch batch;
+    batch.add(0, FS_ACTION_ADDED, L"a");
+    EXPECT_TRUE(batch.due()) << "nothing came before it";
+    const auto start = std::chrono::steady_clock::now();
+    batch.clear();
+    batch.add(0, FS_ACTION_ADDED, L"b");
+    const bool dueAtOnce = batch.due();
+    if (std::chrono::steady_clock::now() - start < EventBatch::kWindow) {
+        EXPECT_FALSE(dueAtOnce) << "right behind a delivery it collects for a window";
+    }
+    EXPECT_TRUE(testsupport::pollUntil([&] { return batch.due(); }, 5000));
 }

@@ -87,18 +87,18 @@ TEST_F(VigilProcess, ExtraArgumentsAreIgnored) {
     EXPECT_EQ(testsupport::run(vigil(), a), 0);
 }
 
-TEST_F(VigilProcess, WorkingDirectoryTooLongForThePidFileStillRuns) {
+TEST_F(VigilProcess, WorkingDirectoryTooLongForThePidFileIsTooLongForTheCache) {
     // Too long for separator, "mon_proc.id" and terminator, short enough for the events.
     std::wstring longDir = wd() + platform::kPathSeparator;
     longDir += std::wstring(platform::kMaxPath - 5 - longDir.size(), L'd');
+    EXPECT_FALSE(createMonitorPID(longDir.c_str(), kPidFileName));
+    // The cache's files have longer names ("dirs_SHORTPATHNAME.idx"): the monitor cannot start
+    // there, and tells the controlling program so.
     auto init = initEvent(longDir);
     ASSERT_TRUE(init);
-    auto child = Child::start(vigil(), args(longDir, L"start"));
-    ASSERT_TRUE(child);
-    ASSERT_EQ(init->waitTimeout(kStartTimeoutMs), 0);
-    EXPECT_TRUE(logHas("[vigil]::createMonitorPID - pathFileNameSize > MAXPATH!"));
-    EXPECT_EQ(testsupport::run(vigil(), args(longDir, L"stop")), 0);
-    EXPECT_EQ(child->wait(kStartTimeoutMs), 0);
+    EXPECT_EQ(testsupport::run(vigil(), args(longDir, L"start")), 1);
+    EXPECT_TRUE(logHas("[vigil]::main - start monitor failed!"));
+    EXPECT_EQ(init->waitTimeout(0), 0);
 }
 
 TEST_F(VigilProcess, WorkingDirectoryTooLongForTheEventsIsRefused) {

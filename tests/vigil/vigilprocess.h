@@ -16,6 +16,12 @@
 
 inline constexpr unsigned kStartTimeoutMs = 60000;
 
+#if defined(_WIN32)
+inline constexpr wchar_t kProvider[] = L"rdcw";
+#else
+inline constexpr wchar_t kProvider[] = L"inotify";
+#endif
+
 class VigilProcess : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -27,8 +33,10 @@ class VigilProcess : public ::testing::Test {
 
     std::wstring wd() const { return workDir_.wstring(); }
     static std::wstring vigil() { return testsupport::programPath(L"vigil"); }
+    // The platform's provider with a path list that names nothing: the monitor runs with
+    // nothing to watch, its cache in workDir.
     static std::vector<std::wstring> args(const std::wstring& workDir, const wchar_t* command) {
-        return {L"dirs", L"files", workDir, L"prov", L"pathlist", command};
+        return {L"dirs", L"files", workDir, kProvider, L"pathlist", command};
     }
     static std::unique_ptr<NamedEvent> initEvent(const std::wstring& workDir) {
         return NamedEvent::create(eventName(workDir.c_str(), kInitEventSuffix).c_str(), true,
