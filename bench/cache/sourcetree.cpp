@@ -6,6 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -38,6 +40,14 @@ Tree generate(const fs::path& root) {
     nodes.reserve(kContainers);
     int rootChildren = 0;
     const bool exists = fs::exists(root / ".complete");
+    // A folder without the marker holds an unfinished or foreign tree: adding to it would change
+    // every figure.
+    std::error_code error;
+    if (!exists && fs::exists(root) && !fs::is_empty(root, error)) {
+        std::fprintf(stderr, "%s holds no complete benchmark tree; remove it or name another\n",
+                     root.c_str());
+        std::exit(2);
+    }
     auto makeFiles = [&](const fs::path& dir) {
         for (int k = 0; k < kFilesPerDirectory; ++k) {
             const std::string name = std::string(kFiles[random() % std::size(kFiles)]) + "_" +
