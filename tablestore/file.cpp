@@ -88,6 +88,14 @@ bool Win32File::close() {
     return closed;
 }
 
+const uint8_t* Win32File::peek(uint32_t& available) const {
+    available = 0;
+    if (view_ == nullptr || position_ > size_)
+        return nullptr;
+    available = size_ - position_;
+    return view_ + position_;
+}
+
 uint32_t Win32File::read(void* buffer, uint32_t length) {
     uint32_t count = length;
     if (static_cast<uint64_t>(position_) + length > size_) {

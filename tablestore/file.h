@@ -39,6 +39,9 @@ class File {
     // Copies up to length bytes from the position. A read that reaches past the end copies what
     // is there, moves the position to the end and raises the eof flag; a full read clears it.
     virtual uint32_t read(void* buffer, uint32_t length) = 0;
+    // The bytes from the position to the end, in place, and their count; null when the file's
+    // contents cannot be reached (not open, or the mapping was lost). Valid until the next write.
+    virtual const uint8_t* peek(uint32_t& available) const = 0;
     // Writes length bytes at the position, growing the file when they reach past its end.
     // Returns length, or 0 when the file could not grow (nothing is written then).
     virtual uint32_t write(const void* buffer, uint32_t length) = 0;
@@ -69,6 +72,7 @@ class Win32File final : public File {
     bool readOnly() const override { return readOnly_; }
     bool close() override;
     uint32_t read(void* buffer, uint32_t length) override;
+    const uint8_t* peek(uint32_t& available) const override;
     uint32_t write(const void* buffer, uint32_t length) override;
     bool seek(int32_t offset, int32_t origin) override;
     uint32_t tell() const override { return position_; }

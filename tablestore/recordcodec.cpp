@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fileio.h"
 #include "text/strutil.h"
 #include "text/utf8.h"
 
@@ -121,8 +120,14 @@ void RecordCodec::putText(const wchar_t* text, size_t length) {
 
 bool RecordCodec::decode(File& file, FieldList& record) {
     const size_t count = record.fieldCount();
-    uint8_t bitmap[kMaxRecordFields / 8] = {};
-    if (!fitsBitmap(count) || !fileio::readExact(file, bitmap, static_cast<uint32_t>(bitmapSize_)))
+    uint32_t available = 0;
+    const uint8_t* start = file.peek(available);
+    if (start == nullptr || !fitsBitmap(count))
+        return false;
+    // Read in place: a record is decoded without copying its bytes first.
+    Input in{start, start + available};
+    const uint8_t* bitmap = nullptr;
+    if (!in.take(bitmapSize_, bitmap))
         return false;
     for (size_t i = 0; i < count; ++i) {
         Field& field = *record.fieldAt(i);
@@ -130,31 +135,31 @@ bool RecordCodec::decode(File& file, FieldList& record) {
         uint64_t value = 0;
         switch (field.type()) {
             case FT_UINT8:
-                if (!readNumber(file, 1, value))
+                if (!readNumber(in, 1, value))
                     return false;
                 static_cast<UInt8Field&>(field).setValue(static_cast<uint8_t>(value));
                 break;
             case FT_UINT16:
-                if (!readNumber(file, 2, value))
+                if (!readNumber(in, 2, value))
                     return false;
                 static_cast<UInt16Field&>(field).setValue(static_cast<uint16_t>(value));
                 break;
             case FT_UINT32:
-                if (!readNumber(file, 4, value))
+                if (!readNumber(in, 4, value))
                     return false;
                 static_cast<UInt32Field&>(field).setValue(static_cast<uint32_t>(value));
                 break;
             case FT_UINT64:
-                if (!readNumber(file, 8, value))
+                if (!readNumber(in, 8, value))
                     return false;
                 static_cast<UInt64Field&>(field).setValue(value);
                 break;
             case FT_STRING:
-                if (!readText(file, static_cast<StringField&>(field)))
+                if (!readText(in, static_cast<StringField&>(field)))
                     return false;
                 break;
             case FT_BYTES:
-                if (!readBytes(file, static_cast<ByteStringField&>(field)))
+                if (!readBytes(in, static_cast<ByteStringField&>(field)))
                     return false;
                 break;
             default:
@@ -162,14 +167,14 @@ bool RecordCodec::decode(File& file, FieldList& record) {
         }
         field.isNull = isNull;
     }
-    return true;
+    return file.seek(static_cast<int32_t>(in.at - start), FILE_SEEK_CURRENT);
 }
 
-bool RecordCodec::readNumber(File& file, size_t width, uint64_t& value) {
+bool RecordCodec::readNumber(Input& in, size_t width, uint64_t& value) {
     if (compact_ && width > 1)
-        return readVarNumber(file, value);
-    uint8_t bytes[8];
-    if (!fileio::readExact(file, bytes, static_cast<uint32_t>(width)))
+        return readVarNumber(in, value);
+    const uint8_t* bytes = nullptr;
+    if (!in.take(width, bytes))
         return false;
     value = 0;
     for (size_t i = 0; i < width; ++i)
@@ -177,33 +182,31 @@ bool RecordCodec::readNumber(File& file, size_t width, uint64_t& value) {
     return true;
 }
 
-bool RecordCodec::readVarNumber(File& file, uint64_t& value) {
+bool RecordCodec::readVarNumber(Input& in, uint64_t& value) {
     value = 0;
     // A 64-bit value takes at most kEncodedNumberMax bytes; a longer run is damage.
     for (size_t i = 0; i < kEncodedNumberMax; ++i) {
-        uint8_t byte;
-        if (!fileio::readExact(file, &byte, 1))
+        const uint8_t* byte = nullptr;
+        if (!in.take(1, byte))
             return false;
-        value = (value << 7) | (byte >> 1);
-        if ((byte & 1) == 0)
+        value = (value << 7) | (*byte >> 1);
+        if ((*byte & 1) == 0)
             return true;
     }
     return false;
 }
 
-bool RecordCodec::readText(File& file, StringField& field) {
+bool RecordCodec::readText(Input& in, StringField& field) {
     uint64_t stored = 0;
-    if (!readNumber(file, 2, stored))
+    if (!readNumber(in, 2, stored))
         return false;
     const auto length = static_cast<uint16_t>(stored);
-    if (text_.size() < length)
-        text_.resize(length);
-    if (!fileio::readExact(file, text_.data(), length))
+    const uint8_t* p = nullptr;
+    if (!in.take(length, p))
         return false;
     if (wide_.size() < static_cast<size_t>(length) + 1)
         wide_.resize(static_cast<size_t>(length) + 1);
-    const unsigned char* p = text_.data();
-    const unsigned char* end = p + length;
+    const uint8_t* end = p + length;
     size_t units = 0;
     // A stored zero unit ends the text, as it does for every reader of the field.
     size_t textLength = SIZE_MAX;
@@ -219,10 +222,12 @@ bool RecordCodec::readText(File& file, StringField& field) {
     return true;
 }
 
-bool RecordCodec::readBytes(File& file, ByteStringField& field) {
-    uint8_t value[256];
-    if (!fileio::readExact(file, value, 1) || !fileio::readExact(file, value + 1, value[0]))
+bool RecordCodec::readBytes(Input& in, ByteStringField& field) {
+    // Its length byte and that many bytes, handed over together.
+    const uint8_t* prefixed = nullptr;
+    const uint8_t* bytes = nullptr;
+    if (!in.take(1, prefixed) || !in.take(*prefixed, bytes))
         return false;
-    field.setValue(value);
+    field.setValue(prefixed);
     return true;
 }

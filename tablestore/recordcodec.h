@@ -39,17 +39,30 @@ class RecordCodec {
     bool encode(const FieldList& record);
     const std::vector<uint8_t>& bytes() const { return bytes_; }
 
-    // Decodes the record at the file's position into record (made from the table's schema).
-    // False when the stored bytes end early or hold an impossible value.
+    // Decodes the record at the file's position into record (made from the table's schema) and
+    // moves the position past it. False when the stored bytes end early or hold an impossible
+    // value.
     bool decode(File& file, FieldList& record);
 
   private:
     void putNumber(uint64_t value, size_t width);
     void putText(const wchar_t* text, size_t length);
-    bool readNumber(File& file, size_t width, uint64_t& value);
-    bool readVarNumber(File& file, uint64_t& value);
-    bool readText(File& file, StringField& field);
-    bool readBytes(File& file, ByteStringField& field);
+    // The stored bytes of one record, read in place.
+    struct Input {
+        const uint8_t* at;
+        const uint8_t* end;
+        bool take(size_t count, const uint8_t*& bytes) {
+            if (static_cast<size_t>(end - at) < count)
+                return false;
+            bytes = at;
+            at += count;
+            return true;
+        }
+    };
+    bool readNumber(Input& in, size_t width, uint64_t& value);
+    bool readVarNumber(Input& in, uint64_t& value);
+    bool readText(Input& in, StringField& field);
+    bool readBytes(Input& in, ByteStringField& field);
 
     bool fitsBitmap(size_t fieldCount) const;
 
@@ -57,6 +70,5 @@ class RecordCodec {
     size_t bitmapSize_ = 0;
     std::vector<uint8_t> bytes_;
     // Scratch for decoding strings, grown on demand and kept.
-    std::vector<uint8_t> text_;
     std::vector<wchar_t> wide_;
 };

@@ -114,6 +114,16 @@ TEST_F(MappedFile, SeekStaysInsideTheContentsAndReadsRaiseEof) {
     EXPECT_TRUE(file->eof());  // seeking leaves the flag alone
     EXPECT_EQ(file->read(buffer, 4), 4u);
     EXPECT_FALSE(file->eof());
+
+    // The same bytes in place, from the position to the end; nothing once closed.
+    ASSERT_TRUE(file->seek(2, FILE_SEEK_BEGIN));
+    uint32_t available = 0;
+    const uint8_t* at = file->peek(available);
+    ASSERT_NE(at, nullptr);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(at), available), "cdef");
+    EXPECT_TRUE(file->close());
+    EXPECT_EQ(file->peek(available), nullptr);
+    EXPECT_EQ(available, 0u);
 }
 
 // Files reach what a 32-bit size holds and no further. The file is sparse: only the pages
