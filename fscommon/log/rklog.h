@@ -18,7 +18,10 @@
 #include <memory>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+#define RKLOG_PRINTF_CHECK __attribute__((format(printf, 5, 6)))
+#elif defined(__GNUC__)
+// gnu_printf: MinGW's plain printf format would check against the Microsoft runtime's.
 #define RKLOG_PRINTF_CHECK __attribute__((format(gnu_printf, 5, 6)))
 #else
 #define RKLOG_PRINTF_CHECK
