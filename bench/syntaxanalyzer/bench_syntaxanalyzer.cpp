@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cache/cacheschema.h"
 #include "field.h"
 #include "patternset.h"
 #include "syntaxanalyzer.h"
@@ -21,14 +22,13 @@ struct Criteria {
 
 // The cache's criteria, in the order the cache creates them.
 const Criteria kCacheCriteria[] = {
-    {L"critPathId", L"[PATHID]==pathid", true},
-    {L"critParentId", L"[PARENTID]==parentid", false},
-    {L"critId", L"[ID]==id", false},
-    {L"critAnyPathName", L"[SHORTPATHNAME]==shortpathname || [PATHNAME]==pathname", false},
-    {L"critPathName", L"[PATHNAME]==pathname", false},
-    {L"critAnyFileName",
-     L"[PATHID]==pathid && ([FILENAME]==filename || [SHORTFILENAME]==shortfilename)", true},
-    {L"critFileName", L"[PATHID]==pathid && [FILENAME]==filename", true},
+    {L"critPathId", cacheschema::kCritPathId, true},
+    {L"critParentId", cacheschema::kCritParentId, false},
+    {L"critId", cacheschema::kCritId, false},
+    {L"critAnyPathName", cacheschema::kCritAnyPathName, false},
+    {L"critPathName", cacheschema::kCritPathName, false},
+    {L"critAnyFileName", cacheschema::kCritAnyFileName, true},
+    {L"critFileName", cacheschema::kCritFileName, true},
 };
 
 void setString(FieldList& list, const wchar_t* name, const wchar_t* value) {
@@ -39,10 +39,11 @@ void setUInt32(FieldList& list, const wchar_t* name, uint32_t value) {
     static_cast<UInt32Field*>(list.findField(name))->setValue(value);
 }
 
-FieldList fieldsOf(std::initializer_list<std::pair<const wchar_t*, int32_t>> fields) {
+template <size_t N>
+FieldList fieldsOf(const cacheschema::FieldDef (&fields)[N]) {
     FieldList list;
-    for (const auto& [name, type] : fields)
-        list.addField(name, type);
+    for (const cacheschema::FieldDef& field : fields)
+        list.addField(field.name, field.type);
     return list;
 }
 
@@ -50,29 +51,9 @@ FieldList fieldsOf(std::initializer_list<std::pair<const wchar_t*, int32_t>> fie
 // up so that every criteria matches after comparing whole names.
 struct CacheRecords {
     CacheRecords()
-        : directory(fieldsOf({{L"ID", FT_UINT32},
-                              {L"PATHNAME", FT_STRING},
-                              {L"SHORTPATHNAME", FT_STRING},
-                              {L"PARENTID", FT_UINT32},
-                              {L"CREATIONTIME", FT_UINT32}})),
-          file(fieldsOf({{L"FILENAME", FT_STRING},
-                         {L"SHORTFILENAME", FT_STRING},
-                         {L"ATTR", FT_UINT32},
-                         {L"SIZE", FT_UINT64},
-                         {L"PATHID", FT_UINT32},
-                         {L"MD5", FT_STRING},
-                         {L"CRC32", FT_UINT32},
-                         {L"Q32", FT_UINT32}})),
-          variables(fieldsOf({{L"id", FT_UINT32},
-                              {L"pathid", FT_UINT32},
-                              {L"parentid", FT_UINT32},
-                              {L"pathname", FT_STRING},
-                              {L"shortpathname", FT_STRING},
-                              {L"filename", FT_STRING},
-                              {L"shortfilename", FT_STRING},
-                              {L"md5", FT_STRING},
-                              {L"crc32", FT_UINT32},
-                              {L"q32", FT_UINT32}})) {
+        : directory(fieldsOf(cacheschema::kDirectoryFields)),
+          file(fieldsOf(cacheschema::kFileFields)),
+          variables(fieldsOf(cacheschema::kVariables)) {
         setUInt32(directory, L"ID", 4711);
         setString(directory, L"PATHNAME", L"Program Files");
         setString(directory, L"SHORTPATHNAME", L"PROGRA~1");
