@@ -26,9 +26,16 @@ constexpr unsigned kYieldMs = 2;
 
 std::atomic<EventCollector::RecordHook> g_recordHook{nullptr};
 
-// Names compare as the platform's file system compares them.
+// Names compare as the platform's file system compares them: b against the first n units of a.
+bool samePrefix(const std::wstring& a, size_t n, const std::wstring& b) {
+    if (n != b.size())
+        return false;
+    return platform::nameCaseSensitive(false) ? a.compare(0, n, b) == 0
+                                              : compareNoCaseN(a.c_str(), b.c_str(), n) == 0;
+}
+
 bool samePath(const std::wstring& a, const std::wstring& b) {
-    return compareText(a.c_str(), b.c_str(), platform::nameCaseSensitive(false)) == 0;
+    return samePrefix(a, a.size(), b);
 }
 
 // An entry that vanished before it was looked at: gone itself, or its directory gone.
@@ -210,13 +217,15 @@ const MonitoredPath* EventCollector::rootNamed(const std::wstring& path) const {
     for (const MonitoredPath& root : cache.monitoredRoots) {
         if (!root.path)
             continue;
-        std::wstring text = *root.path;
-        // "C:\" and "/" keep their separator, as the providers report them.
-        while (text.size() > 1 && text.back() == platform::kPathSeparator &&
-               !(text.size() == 3 && text[1] == L':')) {
-            text.pop_back();
+        // Without trailing separators, but "C:\" and "/" keep theirs, as the providers report
+        // them. Compared in place: this runs for every added event.
+        const std::wstring& text = *root.path;
+        size_t length = text.size();
+        while (length > 1 && text[length - 1] == platform::kPathSeparator &&
+               !(length == 3 && text[1] == L':')) {
+            --length;
         }
-        if (samePath(text, path))
+        if (samePrefix(text, length, path))
             return &root;
     }
     return nullptr;
